@@ -1,0 +1,6 @@
+// The filter's entry point, kept in the library so that tests and tools can run it.
+#pragma once
+
+// Run one job as CUPS starts a filter: job-id user title copies options [file].
+// Returns the exit status: 1 for a wrong argument count, otherwise 0.
+int run_filter(int argc, char *argv[]);
