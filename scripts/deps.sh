@@ -1,0 +1,16 @@
+#!/bin/sh
+# Install what the build, the tests and the tools use (Debian 12). Run as root.
+set -e
+export DEBIAN_FRONTEND=noninteractive
+packages="g++ make cmake libcups2-dev libgtest-dev libpng-dev libbenchmark-dev"
+if [ "$1" = "--test" ]; then
+  packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
+fi
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,8 @@
+#!/bin/sh
+# Install everything the tests use, build, and run every test.
+set -e
+cd "$(dirname "$0")/.."
+scripts/deps.sh --test
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j"$(nproc)"
