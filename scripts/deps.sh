@@ -14,3 +14,8 @@ if [ -n "$missing" ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends $missing
 fi
+# A decimal-comma locale, so the tests can show that the filter's number reading ignores it.
+if [ "$1" = "--test" ] && ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
+  sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  locale-gen >/dev/null
+fi
