@@ -10,102 +10,126 @@ const uint8_t bitMask[8] = {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01};
 
 // Ordered 8x8 dither, indexed [y % 8][x % 8].
 const uint8_t dither8x8[64] = {
-    1,  48, 12, 60, 3,  51, 15, 63, 32, 16, 44, 28, 35, 19, 47, 31,
-    8,  56, 4,  52, 11, 59, 7,  55, 40, 24, 36, 20, 43, 27, 39, 23,
-    2,  50, 14, 62, 1,  49, 13, 61, 34, 18, 46, 30, 33, 17, 45, 29,
-    10, 58, 6,  54, 9,  57, 5,  53, 42, 26, 38, 22, 41, 25, 37, 21,
+    1,  48, 12, 60, 3,  51, 15, 63, 32, 16, 44, 28, 35, 19, 47, 31, 8,  56, 4,  52, 11, 59,
+    7,  55, 40, 24, 36, 20, 43, 27, 39, 23, 2,  50, 14, 62, 1,  49, 13, 61, 34, 18, 46, 30,
+    33, 17, 45, 29, 10, 58, 6,  54, 9,  57, 5,  53, 42, 26, 38, 22, 41, 25, 37, 21,
 };
 
 // Clustered 8x8 dither, indexed [y % 8][x % 8].
 const uint8_t cluster8x8[64] = {
-    24, 10, 12, 26, 35, 47, 49, 37, 8,  0,  2,  14, 45, 59, 61, 51,
-    22, 6,  4,  16, 43, 57, 63, 53, 30, 20, 18, 28, 33, 41, 55, 39,
-    34, 46, 48, 36, 25, 11, 13, 27, 44, 58, 60, 50, 9,  1,  3,  15,
-    42, 56, 62, 52, 23, 7,  5,  17, 32, 40, 54, 38, 31, 21, 19, 29,
+    24, 10, 12, 26, 35, 47, 49, 37, 8,  0,  2,  14, 45, 59, 61, 51, 22, 6,  4,  16, 43, 57,
+    63, 53, 30, 20, 18, 28, 33, 41, 55, 39, 34, 46, 48, 36, 25, 11, 13, 27, 44, 58, 60, 50,
+    9,  1,  3,  15, 42, 56, 62, 52, 23, 7,  5,  17, 32, 40, 54, 38, 31, 21, 19, 29,
 };
 
 // Ordered 16x16 dither, indexed [x % 16][y % 16]: the column picks the row.
 const uint8_t dither16x16[256] = {
-    0,   128, 32,  160, 8,   136, 40,  168, 2,   130, 34,  162, 10,  138, 42,  170,
-    192, 64,  224, 96,  200, 72,  232, 104, 194, 66,  226, 98,  202, 74,  234, 106,
-    48,  176, 16,  144, 56,  184, 24,  152, 50,  178, 18,  146, 58,  186, 26,  154,
-    240, 112, 208, 80,  248, 120, 216, 88,  242, 114, 210, 82,  250, 122, 218, 90,
-    12,  140, 44,  172, 4,   132, 36,  164, 14,  142, 46,  174, 6,   134, 38,  166,
-    204, 76,  236, 108, 196, 68,  228, 100, 206, 78,  238, 110, 198, 70,  230, 102,
-    60,  188, 28,  156, 52,  180, 20,  148, 62,  190, 30,  158, 54,  182, 22,  150,
-    252, 124, 220, 92,  244, 116, 212, 84,  254, 126, 222, 94,  246, 118, 214, 86,
-    3,   131, 35,  163, 11,  139, 43,  171, 1,   129, 33,  161, 9,   137, 41,  169,
-    195, 67,  227, 99,  203, 75,  235, 107, 193, 65,  225, 97,  201, 73,  233, 105,
-    51,  179, 19,  147, 59,  187, 27,  155, 49,  177, 17,  145, 57,  185, 25,  153,
-    243, 115, 211, 83,  251, 123, 219, 91,  241, 113, 209, 81,  249, 121, 217, 89,
-    15,  143, 47,  175, 7,   135, 39,  167, 13,  141, 45,  173, 5,   133, 37,  165,
-    207, 79,  239, 111, 199, 71,  231, 103, 205, 77,  237, 109, 197, 69,  229, 101,
-    63,  191, 31,  159, 55,  183, 23,  151, 61,  189, 29,  157, 53,  181, 21,  149,
-    254, 127, 223, 95,  247, 119, 215, 87,  253, 125, 221, 93,  245, 117, 213, 85,
+    0,   128, 32,  160, 8,   136, 40,  168, 2,   130, 34,  162, 10,  138, 42,  170, 192, 64,  224,
+    96,  200, 72,  232, 104, 194, 66,  226, 98,  202, 74,  234, 106, 48,  176, 16,  144, 56,  184,
+    24,  152, 50,  178, 18,  146, 58,  186, 26,  154, 240, 112, 208, 80,  248, 120, 216, 88,  242,
+    114, 210, 82,  250, 122, 218, 90,  12,  140, 44,  172, 4,   132, 36,  164, 14,  142, 46,  174,
+    6,   134, 38,  166, 204, 76,  236, 108, 196, 68,  228, 100, 206, 78,  238, 110, 198, 70,  230,
+    102, 60,  188, 28,  156, 52,  180, 20,  148, 62,  190, 30,  158, 54,  182, 22,  150, 252, 124,
+    220, 92,  244, 116, 212, 84,  254, 126, 222, 94,  246, 118, 214, 86,  3,   131, 35,  163, 11,
+    139, 43,  171, 1,   129, 33,  161, 9,   137, 41,  169, 195, 67,  227, 99,  203, 75,  235, 107,
+    193, 65,  225, 97,  201, 73,  233, 105, 51,  179, 19,  147, 59,  187, 27,  155, 49,  177, 17,
+    145, 57,  185, 25,  153, 243, 115, 211, 83,  251, 123, 219, 91,  241, 113, 209, 81,  249, 121,
+    217, 89,  15,  143, 47,  175, 7,   135, 39,  167, 13,  141, 45,  173, 5,   133, 37,  165, 207,
+    79,  239, 111, 199, 71,  231, 103, 205, 77,  237, 109, 197, 69,  229, 101, 63,  191, 31,  159,
+    55,  183, 23,  151, 61,  189, 29,  157, 53,  181, 21,  149, 254, 127, 223, 95,  247, 119, 215,
+    87,  253, 125, 221, 93,  245, 117, 213, 85,
 };
 
 typedef uint8_t pixels16_t __attribute__((vector_size(16)));
 
-// Masks each byte of a compare result with its bit, so that one multiply sums
-// (and, the bits being disjoint, ORs) eight pixels into one byte.
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr uint64_t kPackBits = 0x8040201008040201ull;
-#else
-constexpr uint64_t kPackBits = 0x0102040810204080ull;
-#endif
-constexpr uint64_t kSumBytes = 0x0101010101010101ull;
+// One step of the fast path: 128 pixels in, 16 packed bytes out. 128 is a
+// multiple of every matrix width, so one threshold row serves every block.
+constexpr int kBlockPixels = 128;
+constexpr int kBlockBytes = kBlockPixels / 8;
 
-inline uint8_t pack_eight(uint64_t darkMask) {
-  return static_cast<uint8_t>(((darkMask & kPackBits) * kSumBytes) >> 56);
-}
+// Thresholds for one call: a row per row phase, 8 pixels longer than a block so that
+// a block may also start half way through a 16-pixel matrix row.
+struct threshold_table_t {
+  int phaseMask;
+  uint8_t row[16][kBlockPixels + 8];
+};
 
-// Fill the 16 thresholds that repeat along row y: a pixel p is dark when p < threshold.
+// The threshold of pixel (x, y): the pixel is dark when its value is below it.
 // In the 8x8 modes (p >> 2) < t is the same test as p < 4t.
-void threshold_row(int mode, int y, uint8_t thresholds[16]) {
+uint8_t threshold_at(int mode, int x, int y) {
   switch (static_cast<uint32_t>(mode)) {
   case 0:
-    memset(thresholds, 129, 16);
-    break;
+    return 129;
   case 2:
-    for (int x = 0; x < 16; x++)
-      thresholds[x] = static_cast<uint8_t>(dither8x8[(y % 8) * 8 + x % 8] * 4);
-    break;
+    return static_cast<uint8_t>(dither8x8[(y % 8) * 8 + x % 8] * 4);
   case 3:
-    for (int x = 0; x < 16; x++)
-      thresholds[x] = static_cast<uint8_t>(cluster8x8[(y % 8) * 8 + x % 8] * 4);
-    break;
+    return static_cast<uint8_t>(cluster8x8[(y % 8) * 8 + x % 8] * 4);
   case 4:
-    for (int x = 0; x < 16; x++)
-      thresholds[x] = dither16x16[x * 16 + y % 16];
-    break;
+    return dither16x16[(x % 16) * 16 + y % 16];
   default:
-    memset(thresholds, 161, 16);
-    break;
+    return 161;
   }
 }
 
-// Convert one row, sixteen pixels per step, then the last eight if the width
-// is an odd multiple of eight.
-void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint8_t thresholds[16]) {
-  pixels16_t limit;
-  memcpy(&limit, thresholds, sizeof limit);
+// Fill the threshold rows of every row phase the mode has (one for the plain thresholds).
+void fill_thresholds(int mode, threshold_table_t *table) {
+  bool dithered = static_cast<uint32_t>(mode) - 2 < 3;
+  int phases = dithered ? 16 : 1;
+  table->phaseMask = phases - 1;
+  for (int y = 0; y < phases; y++)
+    for (int x = 0; x < kBlockPixels + 8; x++)
+      table->row[y][x] = threshold_at(mode, x, y);
+}
 
-  int i = 0;
-  for (; i + 2 <= bytesPerRow; i += 2) {
-    pixels16_t pixels;
-    memcpy(&pixels, gray + i * 8, sizeof pixels);
-    pixels16_t dark = (pixels16_t)(pixels < limit);
-    uint64_t halves[2];
-    memcpy(halves, &dark, sizeof halves);
-    bits[i] |= pack_eight(halves[0]);
-    bits[i + 1] |= pack_eight(halves[1]);
+// The dark pixels among 16, each as its own bit (0x80 >> x % 8) of its byte.
+inline pixels16_t dark_bits(const uint8_t *gray, const uint8_t *thresholds) {
+  const pixels16_t bitOfPixel = {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01,
+                                 0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01};
+  pixels16_t pixels, limit;
+  memcpy(&pixels, gray, sizeof pixels);
+  memcpy(&limit, thresholds, sizeof limit);
+  return bitOfPixel & ~(pixels16_t)(pixels >= limit);
+}
+
+// OR each pair of neighbouring bytes of a then b into one byte, keeping their order.
+inline pixels16_t fold_pairs(pixels16_t a, pixels16_t b) {
+  return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30) |
+         __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+}
+
+// Convert one block and OR its 16 packed bytes into bits. The bits of the eight
+// pixels of a byte are disjoint, so three rounds of pair folding pack them.
+inline void convert_block(const uint8_t *gray, const uint8_t *thresholds, uint8_t *bits) {
+  pixels16_t quarter[4];
+  for (int q = 0; q < 4; q++)
+    quarter[q] = fold_pairs(dark_bits(gray + 32 * q, thresholds + 32 * q),
+                            dark_bits(gray + 32 * q + 16, thresholds + 32 * q + 16));
+  pixels16_t packed =
+      fold_pairs(fold_pairs(quarter[0], quarter[1]), fold_pairs(quarter[2], quarter[3]));
+  pixels16_t old;
+  memcpy(&old, bits, sizeof old);
+  old |= packed;
+  memcpy(bits, &old, sizeof old);
+}
+
+// Convert one row. A row of at least one block ends with a block that overlaps the one
+// before it, which ORs the same bits again; a shorter row goes through a padded copy.
+void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint8_t *thresholds) {
+  if (bytesPerRow < kBlockBytes) {
+    uint8_t pixels[kBlockPixels], packed[kBlockBytes] = {};
+    memset(pixels, 255, sizeof pixels);
+    memcpy(pixels, gray, static_cast<size_t>(bytesPerRow) * 8);
+    convert_block(pixels, thresholds, packed);
+    for (int i = 0; i < bytesPerRow; i++)
+      bits[i] |= packed[i];
+    return;
   }
+  int i = 0;
+  for (; i + kBlockBytes <= bytesPerRow; i += kBlockBytes)
+    convert_block(gray + i * 8, thresholds, bits + i);
   if (i < bytesPerRow) {
-    uint8_t byte = 0;
-    for (int x = 0; x < 8; x++)
-      if (gray[i * 8 + x] < thresholds[x])
-        byte |= bitMask[x];
-    bits[i] |= byte;
+    int last = bytesPerRow - kBlockBytes;
+    convert_block(gray + last * 8, thresholds + (last % 2) * 8, bits + last);
   }
 }
 
@@ -113,13 +137,12 @@ void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint
 
 void Gray2Bytes(const uint8_t *gray, uint8_t *bits, int bytesPerRow, int rows, int mode) {
   WriteLog("Gray2Bytes: Enter function\r\n");
+  threshold_table_t table;
+  fill_thresholds(mode, &table);
   const size_t stride = static_cast<size_t>(bytesPerRow) * 8;
-  uint8_t thresholds[16];
-  for (int y = 0; y < rows; y++) {
-    threshold_row(mode, y, thresholds);
+  for (int y = 0; y < rows; y++)
     convert_row(gray + y * stride, bits + static_cast<size_t>(y) * bytesPerRow, bytesPerRow,
-                thresholds);
-  }
+                table.row[y & table.phaseMask]);
   WriteLog("Gray2Bytes: Exit function11\r\n");
 }
 

@@ -144,3 +144,28 @@ TEST(Gray2Bytes, MatchesThePixelByPixelRuleOnEveryGrayLevel) {
     EXPECT_EQ(fast, literal) << "mode " << mode;
   }
 }
+
+// Rows of one or more 128-pixel blocks, with a last block that overlaps, odd and
+// even widths, pointers off any alignment and bits already set before the call.
+TEST(Gray2Bytes, MatchesThePixelByPixelRuleOnWideRowsAtAnyAlignment) {
+  std::mt19937 random(7);
+  for (int bytesPerRow : {32, 33, 47, 48, 49, 63, 64, 65, 127, 129, 255, 1001, 4099}) {
+    const int rows = 19;
+    const size_t grayBytes = static_cast<size_t>(bytesPerRow) * 8 * rows;
+    const size_t bitBytes = static_cast<size_t>(bytesPerRow) * rows;
+    std::vector<uint8_t> gray(grayBytes + 3), before(bitBytes + 3);
+    for (uint8_t &p : gray)
+      p = static_cast<uint8_t>(random());
+    for (uint8_t &b : before)
+      b = (random() % 4 == 0) ? static_cast<uint8_t>(random()) : 0;
+    for (int offset : {0, 1, 3}) {
+      for (int mode : {0, 1, 2, 3, 4, 9, -3}) {
+        std::vector<uint8_t> fast = before, literal = before;
+        Gray2Bytes(gray.data() + offset, fast.data() + offset, bytesPerRow, rows, mode);
+        Gray2BytesLiteral(gray.data() + offset, literal.data() + offset, bytesPerRow, rows, mode);
+        ASSERT_EQ(fast, literal) << "bytesPerRow " << bytesPerRow << " offset " << offset
+                                 << " mode " << mode;
+      }
+    }
+  }
+}
