@@ -2,9 +2,17 @@
 # Install what the build, the tests and the tools use (Debian 12). Run as root.
 set -e
 export DEBIAN_FRONTEND=noninteractive
-packages="g++ make cmake libcups2-dev libgtest-dev libpng-dev libbenchmark-dev"
+packages="g++ make cmake libcups2-dev cups-ppdc libgtest-dev libpng-dev libbenchmark-dev"
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
+fi
+# The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
+if [ "$1" = "--arm" ]; then
+  packages="$packages g++-aarch64-linux-gnu qemu-user googletest"
+fi
+# clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh (which the tests run).
+if [ "$1" = "--test" ] || [ "$1" = "--fuzz" ]; then
+  packages="$packages clang libfuzzer-14-dev libclang-rt-14-dev"
 fi
 missing=""
 for p in $packages; do
