@@ -10,3 +10,5 @@ build/sample-raster out/sample.ras 1 812 1218 2
 build/strobane 1 "$(id -un)" sample 1 "PageSize=4.00x6.00in Darkness=10 PrintMode=2" \
   < out/sample.ras > out/sample.prn
 echo "label command stream: $(pwd)/out/sample.prn ($(wc -c < out/sample.prn) bytes)"
+build/strobane-view -o out/sample out/sample.prn
+echo "label picture: $(pwd)/out/sample-1.png"
