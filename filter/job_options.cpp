@@ -51,14 +51,10 @@ double unit_points(const char *rest) {
 void apply_page_size(label_doc_t *doc, const char *name, const char *value) {
   WriteLog("996_PageSize=%s", name);
   WriteLog("997_page_size=%s", value);
-  if (strstr(value, "Custom")) {
+  if (strstr(value, "Custom"))
     set_custom_page_size(doc, value);
-    return;
-  }
-  if (const page_size_t *size = lookup_page_size(value)) {
-    doc->pageWidth = store16(size->width);
-    doc->pageHeight = store16(size->height);
-  }
+  else
+    set_named_page_size(doc, value);
 }
 
 } // namespace
@@ -68,6 +64,13 @@ const page_size_t *lookup_page_size(const char *name) {
     if (!strcmp(size.name, name))
       return &size;
   return nullptr;
+}
+
+void set_named_page_size(label_doc_t *doc, const char *name) {
+  if (const page_size_t *size = lookup_page_size(name)) {
+    doc->pageWidth = store16(size->width);
+    doc->pageHeight = store16(size->height);
+  }
 }
 
 void set_custom_page_size(label_doc_t *doc, const char *value) {

@@ -37,14 +37,10 @@ ppd_attr_t *find_default(ppd_file_t *ppd, const char *keyword) {
 }
 
 void set_ppd_page_size(label_doc_t *doc, const char *value) {
-  if (strstr(value, "Custom")) {
+  if (strstr(value, "Custom"))
     set_ppd_custom_page_size(doc, value);
-    return;
-  }
-  if (const page_size_t *size = lookup_page_size(value)) {
-    doc->pageWidth = store16(size->width);
-    doc->pageHeight = store16(size->height);
-  }
+  else
+    set_named_page_size(doc, value);
 }
 
 } // namespace
