@@ -6,6 +6,10 @@ packages="g++ make cmake libcups2-dev cups-ppdc libgtest-dev libpng-dev libbench
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
 fi
+# dpkg-shlibdeps, which computes the Debian package's library dependencies.
+if [ "$1" = "--test" ]; then
+  packages="$packages dpkg-dev"
+fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then
   packages="$packages g++-aarch64-linux-gnu qemu-user googletest"
