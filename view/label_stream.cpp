@@ -33,6 +33,7 @@ class ByteReader {
 public:
   explicit ByteReader(std::istream &in) : in_(in) {}
 
+  // The offset of the next byte in the input.
   uint64_t offset() const {
     return base_ + pos_;
   }
@@ -44,6 +45,7 @@ public:
     return std::min(n, buffer_.size() - pos_);
   }
 
+  // True when no byte is left.
   bool at_end() {
     return look(1) == 0;
   }
@@ -53,6 +55,7 @@ public:
     return look(ahead + 1) > ahead ? static_cast<unsigned char>(buffer_[pos_ + ahead]) : -1;
   }
 
+  // True when the bytes ahead begin with text.
   bool starts_with(std::string_view text) {
     return look(text.size()) == text.size() &&
            std::string_view(buffer_).substr(pos_, text.size()) == text;
@@ -63,6 +66,7 @@ public:
     return std::string_view(buffer_).substr(pos_, n);
   }
 
+  // Pass over n bytes that have been looked at.
   void skip(size_t n) {
     pos_ += n;
   }
@@ -119,6 +123,7 @@ std::string quoted(std::string_view bytes) {
   return text + "\"";
 }
 
+// True for an ASCII digit, whatever the locale.
 bool is_digit(int c) {
   return c >= '0' && c <= '9';
 }
@@ -136,6 +141,7 @@ public:
   }
 
 private:
+  // Stop the reading with the fault found at offset.
   [[noreturn]] void fail(uint64_t offset, std::string message) {
     throw stream_fault{{offset, std::move(message)}};
   }
@@ -174,12 +180,14 @@ private:
     std::string text(reader_.ahead(sign + digits));
     if (text[sign] == '0' && (digits > 1 || sign))
       fail(start, std::string("malformed number ") + quoted(text) + " (" + what + ")");
-    if (digits > kMaxDigits || std::stoll(text) < low || std::stoll(text) > high)
+    int64_t value = digits > kMaxDigits ? INT64_MAX : std::stoll(text);
+    if (value < low || value > high)
       fail(start, std::string("number out of range ") + quoted(text) + " (" + what + ")");
     reader_.skip(text.size());
-    return std::stoll(text);
+    return value;
   }
 
+  // Take a number that printf's %d wrote.
   int32_t int32(const char *what) {
     return static_cast<int32_t>(number(what, INT32_MIN, INT32_MAX));
   }
