@@ -1,0 +1,38 @@
+#!/bin/sh
+# Build the libFuzzer targets with AddressSanitizer and UndefinedBehaviorSanitizer
+# and run each for a bounded time; a crash, a sanitizer report, a leak or a timeout
+# fails. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET] (default 60).
+set -e
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+scripts/deps.sh --fuzz
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSTROBANE_FUZZ=ON -DSTROBANE_SANITIZE=ON -DSTROBANE_BUILD_TESTS=OFF \
+  -DSTROBANE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target fuzz-options fuzz-ppd fuzz-raster
+
+# libcups callocs one line of a compressed stream's cupsBytesPerLine (up to 4 GiB)
+# before the filter sees the header; it stays untouched, so only RSS is capped.
+limits="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=4200 -max_len=65536"
+summary=""
+for target in options ppd raster; do
+  # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
+  work="build-fuzz/run/$target"
+  rm -rf "$work"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  echo "== fuzz-$target for ${seconds}s"
+  status=0
+  LSAN_OPTIONS="suppressions=$(pwd)/fuzz/lsan.supp" \
+    build-fuzz/fuzz/fuzz-$target -max_total_time="$seconds" $limits -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/" "$work/corpus" "fuzz/corpus/$target" \
+    >"$work/log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$work/log"
+    echo "fuzz-$target failed (exit $status); the input is in $work/artifacts/" >&2
+    exit 1
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+  summary="$summary
+fuzz-$target: $runs executions in ${seconds}s, no findings"
+done
+echo "$summary"
