@@ -6,9 +6,10 @@ packages="g++ make cmake libcups2-dev cups-ppdc libgtest-dev libpng-dev libbench
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
 fi
-# dpkg-shlibdeps, which computes the Debian package's library dependencies.
+# dpkg-shlibdeps, which computes the Debian package's library dependencies, and
+# netpbm, whose pngtopam reads the viewer's pictures in the print test.
 if [ "$1" = "--test" ]; then
-  packages="$packages dpkg-dev"
+  packages="$packages dpkg-dev netpbm"
 fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then
