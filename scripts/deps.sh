@@ -11,6 +11,10 @@ fi
 if [ "$1" = "--test" ]; then
   packages="$packages dpkg-dev netpbm"
 fi
+# CUPS's own filters, with ghostscript, for the PDF sample of scripts/sample.sh.
+if [ "$1" = "--sample" ]; then
+  packages="$packages cups-filters ghostscript"
+fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then
   packages="$packages g++-aarch64-linux-gnu qemu-user googletest"
