@@ -169,3 +169,11 @@ TEST(Gray2Bytes, MatchesThePixelByPixelRuleOnWideRowsAtAnyAlignment) {
     }
   }
 }
+
+TEST(Gray2Bytes, RowsWithoutBytesLeaveTheBitsAlone) {
+  std::vector<uint8_t> gray(64, 0), bits = {0x12, 0x34};
+  for (int bytesPerRow : {0, -1, -16, INT32_MIN}) {
+    Gray2Bytes(gray.data(), bits.data(), bytesPerRow, 4, 0);
+    EXPECT_EQ(bits, (std::vector<uint8_t>{0x12, 0x34})) << "bytesPerRow " << bytesPerRow;
+  }
+}
