@@ -105,15 +105,19 @@ inline void prefetch_ahead(const uint8_t *gray) {
   __builtin_prefetch(reinterpret_cast<const void *>(ahead + 64));
 }
 
+// The dark pixels among 32, one byte of bits per pixel pair.
+inline pixels16_t dark_pairs(const uint8_t *gray, const uint8_t *thresholds) {
+  return fold_pairs(dark_bits(gray, thresholds), dark_bits(gray + 16, thresholds + 16));
+}
+
 // Convert one block and OR its 16 packed bytes into bits. The bits of the eight
 // pixels of a byte are disjoint, so three rounds of pair folding pack them.
 inline void convert_block(const uint8_t *gray, const uint8_t *thresholds, uint8_t *bits) {
-  pixels16_t quarter[4];
-  for (int q = 0; q < 4; q++)
-    quarter[q] = fold_pairs(dark_bits(gray + 32 * q, thresholds + 32 * q),
-                            dark_bits(gray + 32 * q + 16, thresholds + 32 * q + 16));
-  pixels16_t packed =
-      fold_pairs(fold_pairs(quarter[0], quarter[1]), fold_pairs(quarter[2], quarter[3]));
+  pixels16_t left =
+      fold_pairs(dark_pairs(gray, thresholds), dark_pairs(gray + 32, thresholds + 32));
+  pixels16_t right =
+      fold_pairs(dark_pairs(gray + 64, thresholds + 64), dark_pairs(gray + 96, thresholds + 96));
+  pixels16_t packed = fold_pairs(left, right);
   pixels16_t old;
   memcpy(&old, bits, sizeof old);
   old |= packed;
