@@ -71,14 +71,19 @@ uint8_t threshold_at(int mode, int x, int y) {
   }
 }
 
-// Fill the threshold rows of every row phase the mode has (one for the plain thresholds).
+// Fill the threshold rows of every row phase the mode has (one for the plain thresholds):
+// the first 16 thresholds of a row, then copies of them, as 16 is a multiple of every period.
 void fill_thresholds(int mode, threshold_table_t *table) {
   bool dithered = static_cast<uint32_t>(mode) - 2 < 3;
   int phases = dithered ? 16 : 1;
   table->phaseMask = phases - 1;
-  for (int y = 0; y < phases; y++)
-    for (int x = 0; x < kBlockPixels + 8; x++)
-      table->row[y][x] = threshold_at(mode, x, y);
+  for (int y = 0; y < phases; y++) {
+    uint8_t *row = table->row[y];
+    for (int x = 0; x < 16; x++)
+      row[x] = threshold_at(mode, x, y);
+    for (int x = 16; x < kBlockPixels + 8; x += 8)
+      memcpy(row + x, row + x - 16, 8);
+  }
 }
 
 // The dark pixels among 16, each as its own bit (0x80 >> x % 8) of its byte.
@@ -124,8 +129,22 @@ inline void convert_block(const uint8_t *gray, const uint8_t *thresholds, uint8_
   memcpy(bits, &old, sizeof old);
 }
 
-// Convert one row. A row of at least one block ends with a block that overlaps the one
-// before it, which ORs the same bits again; a shorter row goes through a padded copy.
+// Convert half a block and OR its 8 packed bytes into bits.
+inline void convert_half_block(const uint8_t *gray, const uint8_t *thresholds, uint8_t *bits) {
+  pixels16_t half =
+      fold_pairs(dark_pairs(gray, thresholds), dark_pairs(gray + 32, thresholds + 32));
+  pixels16_t packed = fold_pairs(half, half);
+  uint64_t old, low;
+  memcpy(&old, bits, sizeof old);
+  memcpy(&low, &packed, sizeof low);
+  old |= low;
+  memcpy(bits, &old, sizeof old);
+}
+
+// Convert one row. A row of at least one block ends with a whole or half block that
+// overlaps the one before it, which ORs the same bits again; a shorter row goes through
+// a padded copy. A block that starts half way through a matrix row takes its
+// thresholds 8 pixels on.
 void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint8_t *thresholds) {
   if (bytesPerRow < kBlockBytes) {
     uint8_t pixels[kBlockPixels], packed[kBlockBytes] = {};
@@ -141,9 +160,12 @@ void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint
     prefetch_ahead(gray + i * 8);
     convert_block(gray + i * 8, thresholds, bits + i);
   }
-  if (i < bytesPerRow) {
+  if (bytesPerRow - i > kBlockBytes / 2) {
     int last = bytesPerRow - kBlockBytes;
     convert_block(gray + last * 8, thresholds + (last % 2) * 8, bits + last);
+  } else if (i < bytesPerRow) {
+    int last = bytesPerRow - kBlockBytes / 2;
+    convert_half_block(gray + last * 8, thresholds + (last % 2) * 8, bits + last);
   }
 }
 

@@ -145,11 +145,11 @@ TEST(Gray2Bytes, MatchesThePixelByPixelRuleOnEveryGrayLevel) {
   }
 }
 
-// Rows of one or more 128-pixel blocks, with a last block that overlaps, odd and
+// Rows of one or more 128-pixel blocks ending in a whole or half block that overlaps, odd and
 // even widths, pointers off any alignment and bits already set before the call.
 TEST(Gray2Bytes, MatchesThePixelByPixelRuleOnWideRowsAtAnyAlignment) {
   std::mt19937 random(7);
-  for (int bytesPerRow : {32, 33, 47, 48, 49, 63, 64, 65, 127, 129, 255, 1001, 4099}) {
+  for (int bytesPerRow : {24, 26, 32, 33, 40, 47, 48, 49, 63, 64, 65, 127, 129, 255, 1001, 4099}) {
     const int rows = 19;
     const size_t grayBytes = static_cast<size_t>(bytesPerRow) * 8 * rows;
     const size_t bitBytes = static_cast<size_t>(bytesPerRow) * rows;
