@@ -134,7 +134,8 @@ int render_pages(const label_doc_t *doc, int fd, const page_output_t *output) {
   cups_page_header2_t header;
   int pageNumber = 0;
   while (!g_cancelled && cupsRasterReadHeader2(raster, &header)) {
-    if (header.cupsHeight == 0 || header.cupsBytesPerLine == 0)
+    // A header that arrives after a cancellation starts no page, so CUPS counts none.
+    if (g_cancelled || header.cupsHeight == 0 || header.cupsBytesPerLine == 0)
       break;
     fprintf(output->err, "PAGE: %d %d\n", ++pageNumber, static_cast<int>(header.NumCopies));
 
