@@ -49,12 +49,21 @@ bool measure_page(const cups_page_header2_t *header, uint64_t maxGrayBytes,
   return true;
 }
 
-// Read the page's lines into the white gray page; a line that cannot be read ends the page.
+// Read the page's lines into the gray page; a line that cannot be read ends the page.
+// Each row is painted white just before its read, while it is in cache, so that the
+// padding columns, a line cut short and the rows never read all stay white.
 void read_page(cups_raster_t *raster, const page_geometry_t *page, uint8_t *grayPage) {
-  for (uint32_t y = 0; y < page->rows && !g_cancelled; y++)
-    if (!cupsRasterReadPixels(raster, grayPage + static_cast<size_t>(y) * page->paddedWidth,
-                              page->bytesPerLine))
+  uint32_t y = 0;
+  for (; y < page->rows && !g_cancelled; y++) {
+    uint8_t *row = grayPage + static_cast<size_t>(y) * page->paddedWidth;
+    memset(row, 255, page->paddedWidth);
+    if (!cupsRasterReadPixels(raster, row, page->bytesPerLine)) {
+      y++;
       break;
+    }
+  }
+  memset(grayPage + static_cast<size_t>(y) * page->paddedWidth, 255,
+         static_cast<size_t>(page->rows - y) * page->paddedWidth);
 }
 
 // Write the setup commands that open every label.
@@ -147,7 +156,6 @@ int render_pages(const label_doc_t *doc, int fd, const page_output_t *output) {
       fputs("ERROR: Unable to allocate memory\n", output->err);
       break;
     }
-    memset(grayPage, 255, static_cast<size_t>(page.paddedWidth) * page.rows);
     read_page(raster, &page, grayPage);
 
     // A page whose reading was cut short by a cancellation is not sent.
