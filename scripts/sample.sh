@@ -1,5 +1,6 @@
 #!/bin/sh
-# Build the filter and print a sample label job to a file, as CUPS would run it.
+# Build the filter and its viewer, print a sample label job to a file as CUPS would run
+# the filter, and draw the label; then print a PDF through CUPS's own filters the same way.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
