@@ -296,3 +296,301 @@ TEST(HostileRaster, SecondPageCutInsideItsHeaderLeavesTheFirstPrinted) {
     EXPECT_EQ(run.err, "PAGE: 1 1\n") << field.name;
   }
 }
+
+namespace {
+
+const char kPpdStart[] = "*PPD-Adobe: \"4.3\"\n";
+
+// Where PPD points for a case: a file written with the given text, or a path as it is.
+struct PpdSource {
+  std::string text;
+  std::string path;
+};
+
+PpdSource ppd_text(std::string text) {
+  return {std::move(text), ""};
+}
+
+PpdSource ppd_path(std::string path) {
+  return {"", std::move(path)};
+}
+
+// Settings whose fields differ from the built-in ones.
+BlockSettings with(const std::function<void(BlockSettings &)> &change) {
+  BlockSettings settings;
+  change(settings);
+  return settings;
+}
+
+} // namespace
+
+// A PPD, and the settings the job prints with when PPD names it.
+struct PpdCase {
+  const char *name;
+  std::function<PpdSource()> source;
+  BlockSettings settings;
+};
+
+class HostilePpd : public testing::TestWithParam<PpdCase> {};
+
+TEST_P(HostilePpd, JobPrintsWithTheSettingsItCanRead) {
+  const PpdCase &c = GetParam();
+  TempDir dir;
+  PpdSource source = c.source();
+  std::string path = source.path;
+  if (path.empty()) {
+    path = dir.file("printer.ppd");
+    write_file(path, source.text);
+  }
+  RunResult run = run_job("", write_raster({solid_page(8, 1, 255)}), {{"PPD", path}});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(same_stream(run.out, white_block(1, 1, 1, c.settings)));
+  EXPECT_EQ(run.err, "PAGE: 1 1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostilePpd,
+    testing::Values(
+        PpdCase{"SmallPpdIsRead",
+                [] { return ppd_text(std::string(kPpdStart) + "*DefaultDarkness: 12\n"); },
+                with([](BlockSettings &s) { s.darkness = 12; })},
+        PpdCase{"RandomBytes", [] { return ppd_text(random_bytes(1 << 16, false)); }, {}},
+        PpdCase{"RandomBytesAfterTheFirstLine",
+                [] { return ppd_text(kPpdStart + random_bytes(1 << 16, false)); },
+                {}},
+        // Digits beyond the 32-bit range saturate at 2147483647, whose low 16 bits read back as -1.
+        PpdCase{"LongestNumberOnALine",
+                [] {
+                  return ppd_text(kPpdStart + std::string("*DefaultDarkness: ") +
+                                  std::string(200, '9') + "\n");
+                },
+                with([](BlockSettings &s) { s.darkness = -1; })},
+        PpdCase{"QuotedValueOfAThousandLines",
+                [] {
+                  std::string value;
+                  for (int line = 0; line < 1000; line++)
+                    value += std::string(200, '9') + "\n";
+                  return ppd_text(kPpdStart + std::string("*DefaultHorizontal: \"") + value +
+                                  "\"\n");
+                },
+                with([](BlockSettings &s) { s.horizontal = -1; })},
+        // A size too large for a float reads as infinity, which has no millimetre count.
+        PpdCase{"CustomSizeBeyondAFloat",
+                [] {
+                  return ppd_text(kPpdStart + std::string("*DefaultPageSize: Custom.") +
+                                  std::string(60, '9') + "x" + std::string(60, '9') + "mm\n");
+                },
+                with([](BlockSettings &s) { s.pageWidth = s.pageHeight = 0; })},
+        // libcups refuses a line over 255 characters, and with it the whole file.
+        PpdCase{"LineLongerThanLibcupsReads",
+                [] {
+                  return ppd_text(kPpdStart + std::string("*DefaultPrintSpeed: 60\n") +
+                                  "*DefaultDarkness: " + std::string(300000, '9') + "\n");
+                },
+                {}},
+        // libcups keeps the opening quote of a value that never closes: no digits lead it.
+        PpdCase{"UnterminatedQuote",
+                [] {
+                  return ppd_text(kPpdStart + std::string("*DefaultPrintSpeed: 60\n") +
+                                  "*DefaultDarkness: \"12\n");
+                },
+                with([](BlockSettings &s) {
+                  s.speed = 6;
+                  s.darkness = 0;
+                })},
+        PpdCase{"Directory", [] { return ppd_path("/"); }, {}},
+        PpdCase{"EndlessZeros", [] { return ppd_path("/dev/zero"); }, {}},
+        PpdCase{"EmptyFile", [] { return ppd_path("/dev/null"); }, {}},
+        PpdCase{"MissingFile", [] { return ppd_path("/nonexistent/printer.ppd"); }, {}}),
+    [](const testing::TestParamInfo<PpdCase> &info) { return std::string(info.param.name); });
+
+namespace {
+
+// The settings a job holds, written out so that a difference reads plainly.
+std::string settings_text(const label_doc_t &doc) {
+  return "size " + std::to_string(doc.pageWidth) + "x" + std::to_string(doc.pageHeight) +
+         " tracking " + std::to_string(doc.mediaTracking) + " speed " + std::to_string(doc.speed) +
+         " darkness " + std::to_string(doc.darkness) + " at " + std::to_string(doc.horizontal) +
+         "," + std::to_string(doc.vertical) + " mode " + std::to_string(doc.mode);
+}
+
+const char kDefaults[] = "size 60x40 tracking 0 speed 4 darkness 7 at 0,0 mode 5";
+
+// Many options with distinct names in a scrambled order, then one the filter reads.
+std::string many_distinct_options(int count, const std::string &last) {
+  std::string options;
+  for (int i = 0; i < count; i++)
+    options += "o" + std::to_string((i * 7919) % count) + "=1 ";
+  return options + last;
+}
+
+// A text repeated to fill the given size.
+std::string repeated(const std::string &text, size_t size) {
+  std::string out;
+  while (out.size() < size)
+    out += text;
+  return out;
+}
+
+} // namespace
+
+// An option string, and the settings the option layer makes of it.
+struct OptionCase {
+  const char *name;
+  std::function<std::string()> options;
+  std::string settings;
+};
+
+class HostileOptions : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(HostileOptions, SettleWithoutCrashing) {
+  const OptionCase &c = GetParam();
+  EXPECT_EQ(settings_text(settle_job(c.options(), std::nullopt).doc), c.settings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, HostileOptions,
+    testing::Values(
+        OptionCase{"FourMegabytesOfOneWord", [] { return std::string(4 << 20, 'a'); }, kDefaults},
+        OptionCase{"AMegabyteOfRepeats", [] { return repeated("Darkness=3 ", 1 << 20); },
+                   "size 60x40 tracking 0 speed 4 darkness 3 at 0,0 mode 5"},
+        OptionCase{"AMegabyteNumber", [] { return "Darkness=" + std::string(1 << 20, '9'); },
+                   "size 60x40 tracking 0 speed 4 darkness -1 at 0,0 mode 5"},
+        OptionCase{"AMegabyteOfBinaryWithoutNul", [] { return random_bytes(1 << 20, true); },
+                   kDefaults},
+        // An open quote runs to the end of the string; the number is read from its start.
+        OptionCase{"UnbalancedSingleQuote", [] { return std::string("Darkness='3 PrintSpeed=60"); },
+                   "size 60x40 tracking 0 speed 4 darkness 3 at 0,0 mode 5"},
+        OptionCase{"UnbalancedDoubleQuote",
+                   [] { return std::string("PageSize=\"Custom.144x72 Darkness=3"); },
+                   "size 51x25 tracking 0 speed 4 darkness 7 at 0,0 mode 5"},
+        // An open brace keeps its brace in the value, which then has no leading digits.
+        OptionCase{"UnbalancedBrace", [] { return std::string("Darkness={3 PrintSpeed=60"); },
+                   "size 60x40 tracking 0 speed 4 darkness 0 at 0,0 mode 5"},
+        OptionCase{"TrailingBackslash", [] { return std::string("Darkness=3\\"); },
+                   "size 60x40 tracking 0 speed 4 darkness 3 at 0,0 mode 5"},
+        OptionCase{"EqualsSignsOnly", [] { return repeated("=", 1 << 16); }, kDefaults}),
+    [](const testing::TestParamInfo<OptionCase> &info) { return std::string(info.param.name); });
+
+// Arguments as CUPS would pass them (each within the kernel's 128 KiB for one argument),
+// the standard input, and what the filter does with them.
+struct ArgumentCase {
+  const char *name;
+  std::function<std::vector<std::string>()> args;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class HostileArguments : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(HostileArguments, GetTheirBehaviourWithoutCrashing) {
+  const ArgumentCase &c = GetParam();
+  RunResult run = run_filter_binary(c.args(), write_raster({solid_page(8, 1, 255)}));
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_TRUE(same_stream(run.out, c.out));
+  EXPECT_EQ(run.err, c.err);
+}
+
+namespace {
+
+// The largest argument the kernel passes, less its NUL.
+constexpr size_t kLongestArgument = 128 * 1024 - 1;
+
+const char kUsage[] = "ERROR: strobane job-id user title copies options [file]\n";
+
+std::vector<std::string> job_args(const std::string &options) {
+  return {"1", "user", "title", "1", options};
+}
+
+std::string darkness_block(int darkness) {
+  return white_block(1, 1, 1, with([&](BlockSettings &s) { s.darkness = darkness; }));
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, HostileArguments,
+    testing::Values(
+        ArgumentCase{"OptionsAsLongAsAnArgumentMayBe",
+                     [] { return job_args(repeated("Darkness=3 ", kLongestArgument - 11)); }, 0,
+                     darkness_block(3), "PAGE: 1 1\n"},
+        ArgumentCase{"DistinctOptionNamesFillingAnArgument",
+                     [] { return job_args(many_distinct_options(14000, "Darkness=5")); }, 0,
+                     darkness_block(5), "PAGE: 1 1\n"},
+        ArgumentCase{"BinaryOptionsWithoutNul",
+                     [] { return job_args(random_bytes(kLongestArgument, true)); }, 0,
+                     white_block(1, 1), "PAGE: 1 1\n"},
+        ArgumentCase{"NumbersBeyondAnyRange",
+                     [] {
+                       return std::vector<std::string>{"99999999999999999999", "user", "title",
+                                                       "-99999999999999999999", ""};
+                     },
+                     0, white_block(1, 1), "PAGE: 1 1\n"},
+        ArgumentCase{"UserAndTitleAsLongAsArgumentsMayBe",
+                     [] {
+                       return std::vector<std::string>{"1", std::string(kLongestArgument, 'u'),
+                                                       random_bytes(kLongestArgument, true), "1",
+                                                       ""};
+                     },
+                     0, white_block(1, 1), "PAGE: 1 1\n"},
+        ArgumentCase{"EveryArgumentEmpty",
+                     [] {
+                       return std::vector<std::string>{"", "", "", "", ""};
+                     },
+                     0, white_block(1, 1), "PAGE: 1 1\n"},
+        ArgumentCase{"InputFileIsADirectory",
+                     [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/"}; }, 0,
+                     "", ""},
+        ArgumentCase{
+            "InputFileIsEndlessZeros",
+            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/dev/zero"}; }, 0,
+            "", ""},
+        ArgumentCase{"InputFileIsMissing",
+                     [] {
+                       return std::vector<std::string>{"1", "user", "title",
+                                                       "1", "",     "/nonexistent/job.ras"};
+                     },
+                     0, "", ""},
+        ArgumentCase{"InputFileNameAsLongAsAnArgumentMayBe",
+                     [] {
+                       return std::vector<std::string>{
+                           "1", "user", "title", "1", "", std::string(kLongestArgument, 'f')};
+                     },
+                     0, "", ""},
+        ArgumentCase{"OneArgumentTooFew",
+                     [] {
+                       return std::vector<std::string>{"1", "user", "title", "1"};
+                     },
+                     1, "", kUsage},
+        ArgumentCase{
+            "OneArgumentTooMany",
+            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "f", "x"}; }, 1, "",
+            kUsage}),
+    [](const testing::TestParamInfo<ArgumentCase> &info) { return std::string(info.param.name); });
+
+TEST(HostileStreams, ClosedStandardInputEndsTheJobQuietly) {
+  FilterProcess filter(job_args(""), InputKind::Closed);
+  EXPECT_EQ(filter.wait_exit(60s), 0);
+  EXPECT_EQ(filter.output(), "");
+  EXPECT_EQ(filter.error_text(), "");
+}
+
+// With its reader gone nothing the filter writes can reach the printer: SIGPIPE ends it at
+// its first write, as it ends any program; started with SIGPIPE ignored, its writes fail and
+// it reads the job to its end.
+TEST(HostileStreams, ClosedOutputPipeEndsTheFilterAtItsFirstWrite) {
+  std::string raster = write_raster(std::vector<RasterPage>(3, solid_page(64, 64, 0)));
+  FilterProcess filter(job_args(""), InputKind::Pipe, OutputKind::ClosedPipe, PipeSignal::Default);
+  filter.feed_input(raster);
+  EXPECT_EQ(filter.wait_exit(60s), 128 + SIGPIPE);
+  EXPECT_EQ(filter.error_text(), "PAGE: 1 1\n");
+}
+
+TEST(HostileStreams, ClosedOutputPipeWithSigpipeIgnoredReadsTheJobToItsEnd) {
+  std::string raster = write_raster(std::vector<RasterPage>(3, solid_page(64, 64, 0)));
+  FilterProcess filter(job_args(""), InputKind::Pipe, OutputKind::ClosedPipe, PipeSignal::Ignored);
+  filter.feed_input(raster);
+  EXPECT_EQ(filter.wait_exit(60s), 0);
+  EXPECT_EQ(filter.error_text(), "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n");
+}
