@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 FILE *pLogFile = nullptr;
@@ -13,11 +14,19 @@ void InitLog() {
 
 // The log never follows a symbolic link (a planted link must not let a job
 // empty another file), never leaks into child processes, and is not
-// writable by others.
+// writable by others. Only a regular file with no other name is emptied and
+// written: a FIFO planted there would block the job once full, and a hard
+// link would let the job empty the file it names.
 bool OpenLogAt(const char *path) {
-  int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0640);
+  int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0640);
   if (fd < 0)
     return false;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+      ftruncate(fd, 0) != 0) {
+    close(fd);
+    return false;
+  }
   FILE *file = fdopen(fd, "w+");
   if (!file) {
     close(fd);
