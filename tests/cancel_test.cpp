@@ -91,6 +91,11 @@ struct InputCut {
   std::string err;
 };
 
+// Show the case by its name in test listings and failures.
+void PrintTo(const InputCut &c, std::ostream *os) {
+  *os << c.name;
+}
+
 class CancelWhileReading : public testing::TestWithParam<InputCut> {};
 
 TEST_P(CancelWhileReading, SendsOnlyThePagesReadBeforeTheSignal) {
@@ -119,14 +124,15 @@ TEST_P(CancelWhileReading, SendsOnlyThePagesReadBeforeTheSignal) {
 }
 
 // A page header is 1796 bytes after its predecessor's pixels; these pages have 64 x 16 pixels.
-INSTANTIATE_TEST_SUITE_P(
-    SigtermArrives, CancelWhileReading,
-    testing::Values(
-        InputCut{"BetweenPages", 0, 1, "PAGE: 1 1\nPAGE: 2 1\n"},
-        InputCut{"InsideTheHeader", 100, 1, "PAGE: 1 1\nPAGE: 2 1\n"},
-        InputCut{"InsideThePixels", 1796 + 64 * 8, 1, "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n"},
-        InputCut{"InsideThePixelsTwice", 1796 + 64 * 8, 2, "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n"}),
-    [](const testing::TestParamInfo<InputCut> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SigtermArrives, CancelWhileReading,
+                         testing::Values(InputCut{"BetweenPages", 0, 1, "PAGE: 1 1\nPAGE: 2 1\n"},
+                                         InputCut{"InsideTheHeader", 100, 1,
+                                                  "PAGE: 1 1\nPAGE: 2 1\n"},
+                                         InputCut{"InsideThePixels", 1796 + 64 * 8, 1,
+                                                  "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n"},
+                                         InputCut{"InsideThePixelsTwice", 1796 + 64 * 8, 2,
+                                                  "PAGE: 1 1\nPAGE: 2 1\nPAGE: 3 1\n"}),
+                         testing::PrintToStringParamName());
 
 TEST(CancelWhileReading, WithoutSignalASlowWriterGetsTheWholeJob) {
   std::vector<RasterPage> pages = gradient_pages(64, 16, 4);
@@ -152,6 +158,11 @@ struct StalledOutput {
   bool signal;
   enum { AfterImage, AfterPrint, Either } end;
 };
+
+// Show the case by its name in test listings and failures.
+void PrintTo(const StalledOutput &c, std::ostream *os) {
+  *os << c.name;
+}
 
 class CancelWhileWriting : public testing::TestWithParam<StalledOutput> {};
 
@@ -196,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StalledOutput{"LargeBlocks", 1600, 1000, 4, true, StalledOutput::AfterImage},
                     StalledOutput{"LargeBlocksWithoutSignal", 1600, 1000, 4, false,
                                   StalledOutput::Either}),
-    [](const testing::TestParamInfo<StalledOutput> &info) { return std::string(info.param.name); });
+    testing::PrintToStringParamName());
 
 // What the writer has sent when it falls silent and SIGTERM arrives.
 struct SilentWriter {
@@ -204,6 +215,11 @@ struct SilentWriter {
   size_t bytesSent; // of a one-page job, or the whole page when it equals its size
   size_t blocks;
 };
+
+// Show the case by its name in test listings and failures.
+void PrintTo(const SilentWriter &c, std::ostream *os) {
+  *os << c.name;
+}
 
 class CancelWhileWaiting : public testing::TestWithParam<SilentWriter> {};
 
@@ -231,6 +247,4 @@ INSTANTIATE_TEST_SUITE_P(SigtermArrives, CancelWhileWaiting,
                          testing::Values(SilentWriter{"BeforeAnyByte", 0, 0},
                                          SilentWriter{"InsideTheSyncWord", 2, 0},
                                          SilentWriter{"AfterAWholePage", 4 + 1796 + 64 * 16, 1}),
-                         [](const testing::TestParamInfo<SilentWriter> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());

@@ -110,6 +110,11 @@ struct RasterCase {
   bool orRefusedByLibcups = false;
 };
 
+// Show the case by its name in test listings and failures.
+void PrintTo(const RasterCase &c, std::ostream *os) {
+  *os << c.name;
+}
+
 class HostileRaster : public testing::TestWithParam<RasterCase> {};
 
 TEST_P(HostileRaster, GetsItsBehaviourWithoutCrashing) {
@@ -208,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                      })});
                    },
                    white_block(2, 1), "PAGE: 1 1\n"}),
-    [](const testing::TestParamInfo<RasterCase> &info) { return std::string(info.param.name); });
+    testing::PrintToStringParamName());
 
 // A field of the page header: its name and where it starts.
 struct HeaderField {
@@ -331,6 +336,11 @@ struct PpdCase {
   BlockSettings settings;
 };
 
+// Show the case by its name in test listings and failures.
+void PrintTo(const PpdCase &c, std::ostream *os) {
+  *os << c.name;
+}
+
 class HostilePpd : public testing::TestWithParam<PpdCase> {};
 
 TEST_P(HostilePpd, JobPrintsWithTheSettingsItCanRead) {
@@ -402,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(
         PpdCase{"EndlessZeros", [] { return ppd_path("/dev/zero"); }, {}},
         PpdCase{"EmptyFile", [] { return ppd_path("/dev/null"); }, {}},
         PpdCase{"MissingFile", [] { return ppd_path("/nonexistent/printer.ppd"); }, {}}),
-    [](const testing::TestParamInfo<PpdCase> &info) { return std::string(info.param.name); });
+    testing::PrintToStringParamName());
 
 namespace {
 
@@ -441,6 +451,11 @@ struct OptionCase {
   std::string settings;
 };
 
+// Show the case by its name in test listings and failures.
+void PrintTo(const OptionCase &c, std::ostream *os) {
+  *os << c.name;
+}
+
 class HostileOptions : public testing::TestWithParam<OptionCase> {};
 
 TEST_P(HostileOptions, SettleWithoutCrashing) {
@@ -470,7 +485,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"TrailingBackslash", [] { return std::string("Darkness=3\\"); },
                    "size 60x40 tracking 0 speed 4 darkness 3 at 0,0 mode 5"},
         OptionCase{"EqualsSignsOnly", [] { return repeated("=", 1 << 16); }, kDefaults}),
-    [](const testing::TestParamInfo<OptionCase> &info) { return std::string(info.param.name); });
+    testing::PrintToStringParamName());
 
 // Arguments as CUPS would pass them (each within the kernel's 128 KiB for one argument),
 // the standard input, and what the filter does with them.
@@ -481,6 +496,11 @@ struct ArgumentCase {
   std::string out;
   std::string err;
 };
+
+// Show the case by its name in test listings and failures.
+void PrintTo(const ArgumentCase &c, std::ostream *os) {
+  *os << c.name;
+}
 
 class HostileArguments : public testing::TestWithParam<ArgumentCase> {};
 
@@ -567,7 +587,7 @@ INSTANTIATE_TEST_SUITE_P(
             "OneArgumentTooMany",
             [] { return std::vector<std::string>{"1", "user", "title", "1", "", "f", "x"}; }, 1, "",
             kUsage}),
-    [](const testing::TestParamInfo<ArgumentCase> &info) { return std::string(info.param.name); });
+    testing::PrintToStringParamName());
 
 TEST(HostileStreams, ClosedStandardInputEndsTheJobQuietly) {
   FilterProcess filter(job_args(""), InputKind::Closed);

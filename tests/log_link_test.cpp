@@ -68,6 +68,11 @@ struct PlantedCase {
   Planted planted;
 };
 
+// Show the case by its name in test listings and failures.
+void PrintTo(const PlantedCase &c, std::ostream *os) {
+  *os << c.name;
+}
+
 class PlantedLogPath : public testing::TestWithParam<PlantedCase> {};
 
 TEST_P(PlantedLogPath, MeansNoLogAndTheJobPrintsUnchanged) {
@@ -139,9 +144,7 @@ INSTANTIATE_TEST_SUITE_P(AtTheRealLogPath, PlantedLogPath,
                                          PlantedCase{"LinkToADirectory", Planted::LinkToADirectory},
                                          PlantedCase{"Fifo", Planted::Fifo},
                                          PlantedCase{"HardLinkToAFile", Planted::HardLinkToAFile}),
-                         [](const testing::TestParamInfo<PlantedCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST(RealLog, NewLogIsReadableByOwnerAndGroupAndWritableByOwnerOnly) {
   if (geteuid() != 0)
