@@ -10,9 +10,9 @@
 
 namespace {
 
-// Pages are capped at 256 KiB of gray so that the fuzzer spends its time on the loop's
+// Pages are capped at 64 KiB of gray so that the fuzzer spends its time on the loop's
 // logic rather than on converting and allocating big pages.
-constexpr uint64_t kFuzzMaxGrayBytes = 256u << 10;
+constexpr uint64_t kFuzzMaxGrayBytes = 64u << 10;
 
 int g_input = -1;
 FILE *g_sink = nullptr;

@@ -1,77 +1,52 @@
-// Write the raster fuzzer's seeds with libcups' own writer: each file is one mode
-// byte followed by a small raster stream in one of the stream formats.
+// Write the raster fuzzer's seeds: pages as the tests make them, written by libcups'
+// own writer in each stream format it reads, each file led by the mode byte.
 //
 //   raster-seeds DIRECTORY
 #include <cstdio>
-#include <cstring>
 #include <cups/raster.h>
 #include <fcntl.h>
-#include <string>
 #include <unistd.h>
-#include <vector>
+
+#include "tests/testkit.h"
 
 namespace {
 
-// One seed: its file name, the mode byte, the stream format and its pages.
+// One seed: its file name, the mode byte, and its stream.
 struct seed_t {
   const char *name;
-  unsigned char modeByte;
-  cups_mode_t format;
-  unsigned pages;
-  unsigned width;
-  unsigned height;
-  unsigned rowsWritten;
-  unsigned copies;
+  char modeByte;
+  std::string stream;
 };
 
-const seed_t kSeeds[] = {
-    {"gradient-16x4-mode2", 3, CUPS_RASTER_WRITE, 1, 16, 4, 4, 1},
-    {"compressed-9x3-two-pages-mode4", 5, CUPS_RASTER_WRITE_COMPRESSED, 2, 9, 3, 3, 2},
-    {"pwg-24x8-mode0", 1, CUPS_RASTER_WRITE_PWG, 1, 24, 8, 8, 1},
-    {"short-page-16x8-mode3", 4, CUPS_RASTER_WRITE, 1, 16, 8, 3, 1},
-    {"zero-height-mode1", 2, CUPS_RASTER_WRITE, 1, 8, 0, 0, 1},
-};
+// A page of a horizontal gradient that steps down each row.
+testkit::RasterPage gradient(uint32_t width, uint32_t height, uint32_t copies = 1) {
+  testkit::RasterPage page = testkit::solid_page(width, height, 0, copies);
+  for (size_t i = 0; i < page.pixels.size(); i++)
+    page.pixels[i] = static_cast<uint8_t>((i % width) * 255 / width + i / width * 40);
+  return page;
+}
 
-// Write one seed file; false when it cannot be created.
-bool write_seed(const std::string &directory, const seed_t &seed) {
-  std::string path = directory + "/" + seed.name;
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
-    perror(path.c_str());
-    return false;
-  }
-  if (write(fd, &seed.modeByte, 1) != 1) {
-    close(fd);
-    return false;
-  }
-  cups_raster_t *raster = cupsRasterOpen(fd, seed.format);
-
+// The same pages rewritten as PWG raster, whose header libcups reads byte-swapped here.
+std::string as_pwg(const std::string &stream) {
+  testkit::TempDir dir;
+  testkit::write_file(dir.file("in.ras"), stream);
+  int in = open(dir.file("in.ras").c_str(), O_RDONLY);
+  int out = open(dir.file("out.ras").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  cups_raster_t *reader = cupsRasterOpen(in, CUPS_RASTER_READ);
+  cups_raster_t *writer = cupsRasterOpen(out, CUPS_RASTER_WRITE_PWG);
   cups_page_header2_t header;
-  memset(&header, 0, sizeof header);
-  strcpy(header.MediaClass, "PwgRaster");
-  header.HWResolution[0] = header.HWResolution[1] = 203;
-  header.NumCopies = seed.copies;
-  header.cupsWidth = seed.width;
-  header.cupsHeight = seed.height;
-  header.cupsBitsPerColor = 8;
-  header.cupsBitsPerPixel = 8;
-  header.cupsBytesPerLine = seed.width;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = CUPS_CSPACE_W;
-  header.cupsNumColors = 1;
-
-  std::vector<unsigned char> row(seed.width);
-  for (unsigned page = 0; page < seed.pages; page++) {
-    cupsRasterWriteHeader2(raster, &header);
-    for (unsigned y = 0; y < seed.rowsWritten; y++) {
-      for (unsigned x = 0; x < seed.width; x++)
-        row[x] = static_cast<unsigned char>((x * 255 / seed.width + y * 40 + page * 90) % 256);
-      cupsRasterWritePixels(raster, row.data(), seed.width);
-    }
+  while (cupsRasterReadHeader2(reader, &header)) {
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
+    cupsRasterWriteHeader2(writer, &header);
+    for (unsigned y = 0; y < header.cupsHeight; y++)
+      if (cupsRasterReadPixels(reader, line.data(), header.cupsBytesPerLine))
+        cupsRasterWritePixels(writer, line.data(), header.cupsBytesPerLine);
   }
-  cupsRasterClose(raster);
-  close(fd);
-  return true;
+  cupsRasterClose(reader);
+  cupsRasterClose(writer);
+  close(in);
+  close(out);
+  return testkit::read_file(dir.file("out.ras"));
 }
 
 } // namespace
@@ -81,8 +56,17 @@ int main(int argc, char *argv[]) {
     fputs("usage: raster-seeds DIRECTORY\n", stderr);
     return 1;
   }
-  for (const seed_t &seed : kSeeds)
-    if (!write_seed(argv[1], seed))
-      return 1;
+  testkit::RasterPage shortPage = gradient(16, 8);
+  shortPage.pixels.resize(16 * 3);
+  const seed_t seeds[] = {
+      {"gradient-16x4-mode2", 3, testkit::write_raster({gradient(16, 4)})},
+      {"compressed-9x3-two-pages-mode4", 5,
+       testkit::write_raster({gradient(9, 3, 2), gradient(9, 3, 2)}, true)},
+      {"pwg-24x8-mode0", 1, as_pwg(testkit::write_raster({gradient(24, 8)}))},
+      {"short-page-16x8-mode3", 4, testkit::write_raster({shortPage})},
+      {"zero-height-mode1", 2, testkit::write_raster({testkit::solid_page(8, 0, 255)})},
+  };
+  for (const seed_t &seed : seeds)
+    testkit::write_file(std::string(argv[1]) + "/" + seed.name, seed.modeByte + seed.stream);
   return 0;
 }
