@@ -12,8 +12,10 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build build-fuzz -j"$(nproc)" --target fuzz-options fuzz-ppd fuzz-raster
 
 # libcups callocs one line of a compressed stream's cupsBytesPerLine (up to 4 GiB)
-# before the filter sees the header; it stays untouched, so only RSS is capped.
+# before the filter sees the header; it stays untouched, so only RSS is capped. An
+# allocation the system refuses returns null, as it would to the filter.
 limits="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=4200 -max_len=65536"
+export ASAN_OPTIONS=allocator_may_return_null=1
 summary=""
 for target in options ppd raster; do
   # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
