@@ -31,6 +31,7 @@ struct Reference {
   std::vector<size_t> ends;
 };
 
+// Run the job from a file, as nothing interrupts it.
 Reference reference_run(const std::string &raster) {
   RunResult run = run_filter_binary(kJobArgs, raster);
   EXPECT_EQ(run.status, 0);
@@ -69,6 +70,7 @@ struct StreamShape {
   bool lastPrinted = true;
 };
 
+// Read the shape of a stream; an empty or malformed one has no blocks.
 StreamShape stream_shape(const std::string &out) {
   StreamShape shape;
   std::vector<size_t> ends = block_boundaries(out).value_or(std::vector<size_t>{0});

@@ -80,6 +80,7 @@ public:
   std::string error_text() const;
 
 private:
+  // Read the filter's output into drained_ until it ends, waiting while paused.
   void drain_output();
 
   pid_t pid_ = -1;

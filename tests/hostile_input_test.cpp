@@ -38,6 +38,7 @@ struct CraftedPage {
   std::string pixels;
 };
 
+// Write the pages into one stream.
 std::string crafted_stream(const std::vector<CraftedPage> &pages) {
   TempDir dir;
   int fd = open(dir.file("job.ras").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -312,10 +313,12 @@ struct PpdSource {
   std::string path;
 };
 
+// A PPD file holding the text.
 PpdSource ppd_text(std::string text) {
   return {std::move(text), ""};
 }
 
+// PPD pointing at an existing path.
 PpdSource ppd_path(std::string path) {
   return {"", std::move(path)};
 }
@@ -519,10 +522,12 @@ constexpr size_t kLongestArgument = 128 * 1024 - 1;
 
 const char kUsage[] = "ERROR: strobane job-id user title copies options [file]\n";
 
+// The arguments of job 1 with the given options.
 std::vector<std::string> job_args(const std::string &options) {
   return {"1", "user", "title", "1", options};
 }
 
+// The white one-byte block of a job whose only change is its darkness.
 std::string darkness_block(int darkness) {
   return white_block(1, 1, 1, with([&](BlockSettings &s) { s.darkness = darkness; }));
 }
