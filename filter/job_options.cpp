@@ -7,11 +7,11 @@
 #include "log/diag_log.h"
 
 const page_size_t g_page_list[kPageSizeCount] = {
-    {"100mmx150mm", 100, 150}, {"1.50x1.00in", 38, 25},   {"2.00x1.00in", 51, 25},
-    {"2.00x2.00in", 51, 51},   {"2.25x1.25in", 57, 32},   {"3.00x1.00in", 76, 25},
-    {"3.00x1.25in", 76, 32},   {"3.00x2.00in", 76, 51},   {"3.00x3.00in", 76, 76},
-    {"4.00x1.00in", 102, 25},  {"4.00x2.00in", 102, 51},  {"4.00x3.00in", 102, 76},
-    {"4.00x4.00in", 102, 102}, {"4.00x5.00in", 102, 127}, {"4.00x6.00in", 102, 152},
+    {"100mmx150mm", 100, 150}, {"1.50x1.00in", 38, 25},    {"2.00x1.00in", 51, 25},
+    {"2.00x2.00in", 51, 51},   {"2.25x1.25in", 57, 32},    {"3.00x1.00in", 76, 25},
+    {"3.00x1.25in", 76, 32},   {"3.00x2.00in", 76, 51},    {"3.00x3.00in", 76, 76},
+    {"4.00x1.00in", 102, 25},  {"4.00x2.00in", 102, 51},   {"4.00x3.00in", 102, 76},
+    {"4.00x4.00in", 102, 102}, {"4.00x5.00in", 102, 127},  {"4.00x6.00in", 102, 152},
     {"4.00x6.50in", 102, 165}, {"4.00x13.00in", 102, 330},
 };
 
@@ -29,12 +29,19 @@ const point_unit_t kPointUnits[] = {
 };
 
 // The recognised option names, in the order they are tested.
-enum option_id_t { kDarkness, kPrintSpeed, kHorizontal, kVertical, kMediaTracking, kPrintMode,
-                   kPageSize, kOptionCount };
+enum option_id_t {
+  kDarkness,
+  kPrintSpeed,
+  kHorizontal,
+  kVertical,
+  kMediaTracking,
+  kPrintMode,
+  kPageSize,
+  kOptionCount
+};
 
-const char *const kOptionNames[kOptionCount] = {"Darkness",      "PrintSpeed", "Horizontal",
-                                                "Vertical",      "MediaTracking", "PrintMode",
-                                                "PageSize"};
+const char *const kOptionNames[kOptionCount] = {
+    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "MediaTracking", "PrintMode", "PageSize"};
 
 // Points per millimetre as the size conversion has always used it.
 constexpr double kPointsPerMm = 2.83;

@@ -8,5 +8,6 @@
 // thresholds, 2 to 4 dither matrices; any other mode converts as mode 1.
 void Gray2Bytes(const uint8_t *gray, uint8_t *bits, int bytesPerRow, int rows, int mode);
 
-// The same conversion written pixel by pixel, kept as the reference the fast path is checked against.
+// The same conversion written pixel by pixel, kept as the reference the fast path is checked
+// against.
 void Gray2BytesLiteral(const uint8_t *gray, uint8_t *bits, int bytesPerRow, int rows, int mode);

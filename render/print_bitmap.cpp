@@ -35,8 +35,7 @@ void write_text(FILE *out, const char *format, ...) {
 }
 
 // Compute the page's sizes without wrapping; false when the page is beyond the limit.
-bool measure_page(const cups_page_header2_t *header, uint64_t maxGrayBytes,
-                  page_geometry_t *page) {
+bool measure_page(const cups_page_header2_t *header, uint64_t maxGrayBytes, page_geometry_t *page) {
   uint64_t bytesPerRow = (uint64_t{header->cupsBytesPerLine} + 7) >> 3;
   uint64_t grayBytes = bytesPerRow * 8 * header->cupsHeight;
   if (grayBytes > maxGrayBytes || grayBytes > kMaxGrayBytes)

@@ -125,9 +125,14 @@ TEST(FilterPages, ThresholdModesAtTheirBoundaries) {
     uint8_t pixel;
     bool dark;
   } cases[] = {
-      {"PrintMode=0", 128, true},  {"PrintMode=0", 129, false}, {"PrintMode=1", 160, true},
-      {"PrintMode=1", 161, false}, {"", 160, true},             {"", 161, false},
-      {"PrintMode=7", 160, true},  {"PrintMode=-1", 161, false},
+      {"PrintMode=0", 128, true},
+      {"PrintMode=0", 129, false},
+      {"PrintMode=1", 160, true},
+      {"PrintMode=1", 161, false},
+      {"", 160, true},
+      {"", 161, false},
+      {"PrintMode=7", 160, true},
+      {"PrintMode=-1", 161, false},
   };
   for (const Case &c : cases) {
     RunResult run = run_job(c.options, write_raster({solid_page(12, 3, c.pixel)}));
@@ -177,7 +182,8 @@ TEST(FilterPages, NegativePositionKeepsItsSign) {
 
 TEST(FilterPages, ZeroSizedHeaderEndsTheJob) {
   // libcups' reader refuses a zero-width header, so the pages behind it are never read.
-  std::string raster = write_raster({solid_page(8, 1, 0), solid_page(0, 0, 0), solid_page(8, 1, 0)});
+  std::string raster =
+      write_raster({solid_page(8, 1, 0), solid_page(0, 0, 0), solid_page(8, 1, 0)});
   RunResult run = run_job("", raster);
   EXPECT_EQ(run.err, "PAGE: 1 1\n");
   EXPECT_EQ(run.out, command_block({}, 1, 1, std::string(1, '\0'), 1));

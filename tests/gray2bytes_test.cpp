@@ -11,7 +11,9 @@ namespace {
 struct Converted {
   int bytesPerRow;
   std::vector<uint8_t> bits;
-  bool dark(int x, int y) const { return bits[y * bytesPerRow + x / 8] & (0x80 >> (x % 8)); }
+  bool dark(int x, int y) const {
+    return bits[y * bytesPerRow + x / 8] & (0x80 >> (x % 8));
+  }
 };
 
 Converted convert(const std::vector<uint8_t> &gray, int bytesPerRow, int rows, int mode) {
@@ -41,10 +43,9 @@ TEST(Gray2Bytes, ThresholdModesAtTheirBoundaries) {
     uint8_t pixel;
     bool dark;
   } cases[] = {
-      {0, 0, true},    {0, 128, true},   {0, 129, false}, {0, 255, false},
-      {1, 160, true},  {1, 161, false},  {5, 160, true},  {5, 161, false},
-      {7, 160, true},  {-1, 160, true},  {-1, 161, false}, {32767, 161, false},
-      {-32768, 0, true},
+      {0, 0, true},     {0, 128, true},      {0, 129, false},   {0, 255, false}, {1, 160, true},
+      {1, 161, false},  {5, 160, true},      {5, 161, false},   {7, 160, true},  {-1, 160, true},
+      {-1, 161, false}, {32767, 161, false}, {-32768, 0, true},
   };
   for (const Case &c : cases) {
     Converted out = convert_solid(c.pixel, c.mode);

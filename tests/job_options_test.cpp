@@ -51,8 +51,8 @@ label_doc_t defaults() {
 } // namespace
 
 TEST(PageSizeTable, HoldsTheSeventeenSizesInOrder) {
-  const Size expected[] = {{100, 150}, {38, 25},  {51, 25},   {51, 51},   {57, 32},  {76, 25},
-                           {76, 32},   {76, 51},  {76, 76},   {102, 25},  {102, 51}, {102, 76},
+  const Size expected[] = {{100, 150}, {38, 25},   {51, 25},   {51, 51},   {57, 32},  {76, 25},
+                           {76, 32},   {76, 51},   {76, 76},   {102, 25},  {102, 51}, {102, 76},
                            {102, 102}, {102, 127}, {102, 152}, {102, 165}, {102, 330}};
   for (int i = 0; i < kPageSizeCount; i++) {
     const page_size_t *found = lookup_page_size(g_page_list[i].name);
@@ -67,8 +67,8 @@ TEST(PageSizeTable, HoldsTheSeventeenSizesInOrder) {
 }
 
 TEST(PageSizeTable, NearMissNamesLeaveTheSizeUnchanged) {
-  for (const char *name : {"4.00x6.00IN", "4x6in", "Letter", "custom.100x50", "4.00x6.00in ",
-                           "", "100MMx150MM"}) {
+  for (const char *name :
+       {"4.00x6.00IN", "4x6in", "Letter", "custom.100x50", "4.00x6.00in ", "", "100MMx150MM"}) {
     EXPECT_EQ(lookup_page_size(name), nullptr) << name;
     EXPECT_EQ(size_after(std::string("PageSize='") + name + "'"), (Size{60, 40})) << name;
   }
@@ -79,21 +79,29 @@ TEST(CustomPageSize, PointsConvertWithWidthRoundedAndHeightCut) {
     const char *value;
     Size size;
   } cases[] = {
-      {"Custom.144x72", {51, 25}},     {"Custom.144x144", {51, 50}},
-      {"Custom.288x432", {102, 152}},  {"Custom.283x283", {100, 100}},
-      {"Custom.100", {35, 11}},        {"Custom.100X50", {35, 11}},
-      {"Custom", {11, 11}},            {"MyCustom", {11, 11}},
-      {"Custom.-100x-50", {11, 11}},   {"Custom.1e10x1e10", {11, 11}},
-      {"Custom.nanxinf", {11, 11}},    {"Custom.31x31", {11, 11}},
-      {"Custom.34x34", {12, 12}},      {"Custom.185523x185524", {20, 20}},
-      {"Custom.92734x92734", {11, 11}}, {"Custom.144x72 trailing", {51, 25}},
-      {"Custom.144x72inch", {51, 25}}, {"Custom.144x72IN", {51, 25}},
+      {"Custom.144x72", {51, 25}},
+      {"Custom.144x144", {51, 50}},
+      {"Custom.288x432", {102, 152}},
+      {"Custom.283x283", {100, 100}},
+      {"Custom.100", {35, 11}},
+      {"Custom.100X50", {35, 11}},
+      {"Custom", {11, 11}},
+      {"MyCustom", {11, 11}},
+      {"Custom.-100x-50", {11, 11}},
+      {"Custom.1e10x1e10", {11, 11}},
+      {"Custom.nanxinf", {11, 11}},
+      {"Custom.31x31", {11, 11}},
+      {"Custom.34x34", {12, 12}},
+      {"Custom.185523x185524", {20, 20}},
+      {"Custom.92734x92734", {11, 11}},
+      {"Custom.144x72 trailing", {51, 25}},
+      {"Custom.144x72inch", {51, 25}},
+      {"Custom.144x72IN", {51, 25}},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(size_after(std::string("PageSize='") + c.value + "'"), c.size) << c.value;
     EXPECT_EQ(size_line(std::string("PageSize='") + c.value + "'"),
-              "SIZE " + std::to_string(c.size.width) + "mm," + std::to_string(c.size.height) +
-                  "mm")
+              "SIZE " + std::to_string(c.size.width) + "mm," + std::to_string(c.size.height) + "mm")
         << c.value;
   }
 }
@@ -104,10 +112,10 @@ TEST(CustomPageSize, UnitSuffixIsConvertedToPointsFirst) {
     const char *value;
     Size size;
   } cases[] = {
-      {"Custom.4x6in", {102, 152}},    {"Custom.100x50mm", {100, 50}},
-      {"Custom.10x5cm", {100, 50}},    {"Custom.1x0.5ft", {305, 152}},
-      {"Custom.144x72pt", {51, 25}},   {"Custom.0.1x0.05m", {100, 50}},
-      {"Custom.2x1in", {51, 25}},      {"Custom.20x20mm", {20, 20}},
+      {"Custom.4x6in", {102, 152}},  {"Custom.100x50mm", {100, 50}},
+      {"Custom.10x5cm", {100, 50}},  {"Custom.1x0.5ft", {305, 152}},
+      {"Custom.144x72pt", {51, 25}}, {"Custom.0.1x0.05m", {100, 50}},
+      {"Custom.2x1in", {51, 25}},    {"Custom.20x20mm", {20, 20}},
       {"Custom.5x5mm", {11, 11}},
   };
   for (const Case &c : cases)
@@ -169,9 +177,9 @@ TEST(JobOptions, IntegerValuesAreStoredInSixteenBits) {
 
 TEST(JobOptions, LogLinesShowTheStoredValuesInOptionOrder) {
   // libcups sorts the parsed options by name.
-  EXPECT_EQ(option_log("PrintSpeed=45 PrintMode=65535 MediaTracking=1 Darkness=3"),
-            (std::vector<std::string>{"doc->mediaTracking = 1", "doc->mode = -1",
-                                      "doc->speed = 4"}));
+  EXPECT_EQ(
+      option_log("PrintSpeed=45 PrintMode=65535 MediaTracking=1 Darkness=3"),
+      (std::vector<std::string>{"doc->mediaTracking = 1", "doc->mode = -1", "doc->speed = 4"}));
   EXPECT_EQ(option_log(""), std::vector<std::string>{});
 }
 

@@ -155,10 +155,10 @@ TEST(PpdDefaults, PpdWithoutDefaultsLogsTheBuiltInSummary) {
   TempDir dir;
   std::string path = write_ppd(dir, "", "*ModelNumber: 9\n");
   SettingsRun run = settle_job("", path);
-  EXPECT_EQ(run.log, (std::vector<std::string>{"PPD=" + path, "module_number:0",
-                                               "ppdfile PageSize:60x40", "ppdfile Speed:4",
-                                               "ppdfile Darkness:7", "ppdfile MediaTracking:0",
-                                               "ppdfile Mode:5"}));
+  EXPECT_EQ(run.log,
+            (std::vector<std::string>{"PPD=" + path, "module_number:0", "ppdfile PageSize:60x40",
+                                      "ppdfile Speed:4", "ppdfile Darkness:7",
+                                      "ppdfile MediaTracking:0", "ppdfile Mode:5"}));
 }
 
 TEST(PpdDefaults, UnusablePpdCostsOneLogLine) {

@@ -131,8 +131,8 @@ RunResult run_job(const std::string &options, const std::string &raster, const E
 }
 
 std::string setup_lines(const BlockSettings &s) {
-  std::string lines = "SIZE " + std::to_string(s.pageWidth) + "mm," +
-                      std::to_string(s.pageHeight) + "mm\r\n";
+  std::string lines =
+      "SIZE " + std::to_string(s.pageWidth) + "mm," + std::to_string(s.pageHeight) + "mm\r\n";
   if (s.mediaTracking == 0)
     lines += "GAP 0.000,0.000\r\n";
   else if (s.mediaTracking == 1 || s.mediaTracking == 2)
@@ -180,9 +180,8 @@ SettingsRun settle_job(const std::string &options, const std::optional<std::stri
 
   SettingsRun run;
   memset(&run.doc, 0, sizeof run.doc);
-  char *argv[] = {const_cast<char *>("label"), const_cast<char *>("1"),
-                  const_cast<char *>("user"), const_cast<char *>("title"),
-                  const_cast<char *>("1"), nullptr};
+  char *argv[] = {const_cast<char *>("label"), const_cast<char *>("1"), const_cast<char *>("user"),
+                  const_cast<char *>("title"), const_cast<char *>("1"), nullptr};
   OpenLogAt(logPath.c_str());
   cups_option_t *parsed = nullptr;
   int count = cupsParseOptions(options.c_str(), 0, &parsed);

@@ -33,8 +33,12 @@ public:
   ~TempDir();
   TempDir(const TempDir &) = delete;
   TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return path_; }
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
+  const std::string &path() const {
+    return path_;
+  }
+  std::string file(const std::string &name) const {
+    return path_ + "/" + name;
+  }
 
 private:
   std::string path_;
@@ -59,7 +63,8 @@ RunResult run_filter_binary(const std::vector<std::string> &args, const std::str
                             const EnvChanges &env = {});
 
 // Run the filter as CUPS does for a job: "1 user title 1 OPTIONS" with the raster on stdin.
-RunResult run_job(const std::string &options, const std::string &raster, const EnvChanges &env = {});
+RunResult run_job(const std::string &options, const std::string &raster,
+                  const EnvChanges &env = {});
 
 // Settings as the job would hold them; defaults are the built-in ones.
 struct BlockSettings {
