@@ -43,7 +43,7 @@ enum option_id_t {
 const char *const kOptionNames[kOptionCount] = {
     "Darkness", "PrintSpeed", "Horizontal", "Vertical", "MediaTracking", "PrintMode", "PageSize"};
 
-// Points per millimetre as the size conversion has always used it.
+// Points per millimetre in the custom size rule: 2.83, deliberately not 72 / 25.4.
 constexpr double kPointsPerMm = 2.83;
 constexpr int16_t kMinimumSideMm = 11;
 
