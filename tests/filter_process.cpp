@@ -177,7 +177,10 @@ bool FilterProcess::wait_for_output(const std::function<bool(const std::string &
 }
 
 std::string FilterProcess::output() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  // Once the filter has gone, what is left in the pipe still belongs to its output.
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (status_)
+    changed_.wait_for(lock, std::chrono::seconds(30), [this] { return outputEnded_ || paused_; });
   return drained_;
 }
 

@@ -58,7 +58,7 @@ public:
   bool wait_for_output(const std::function<bool(const std::string &)> &condition,
                        std::chrono::milliseconds limit);
 
-  // The output drained so far.
+  // The output drained so far; once the filter has exited, all of it.
   std::string output();
 
   // Wait until the filter blocks in a kernel function (its /proc wchan) whose name ends in
