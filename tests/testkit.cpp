@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -151,8 +150,19 @@ std::string command_block(const BlockSettings &s, int bytesPerRow, int rows,
          std::to_string(rows) + ",1," + image + "\r\nPRINT 1," + std::to_string(copies) + "\r\n";
 }
 
+bool has_time_stamp(const std::string &line) {
+  static const char kShape[] = "dddd-dd-dd dd:dd:dd ";
+  if (line.size() < sizeof kShape - 1)
+    return false;
+  for (size_t i = 0; i < sizeof kShape - 1; i++) {
+    bool digit = line[i] >= '0' && line[i] <= '9';
+    if (kShape[i] == 'd' ? !digit : line[i] != kShape[i])
+      return false;
+  }
+  return true;
+}
+
 std::vector<std::string> log_messages(const std::string &logText) {
-  static const std::regex stamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )");
   std::vector<std::string> messages;
   size_t start = 0;
   while (start < logText.size()) {
@@ -160,7 +170,7 @@ std::vector<std::string> log_messages(const std::string &logText) {
     if (end == std::string::npos)
       end = logText.size();
     std::string line = logText.substr(start, end - start);
-    if (std::regex_search(line, stamp))
+    if (has_time_stamp(line))
       line = line.substr(20);
     messages.push_back(line);
     start = end + 2;

@@ -79,7 +79,10 @@ std::string setup_lines(const BlockSettings &settings);
 std::string command_block(const BlockSettings &settings, int bytesPerRow, int rows,
                           const std::string &image, int copies);
 
-// Lines of a log file without their time stamps; false lines on bad format.
+// Whether a log line begins with a "YYYY-MM-DD hh:mm:ss " time stamp.
+bool has_time_stamp(const std::string &line);
+
+// The messages of a log file's lines, each without its time stamp.
 std::vector<std::string> log_messages(const std::string &logText);
 
 // Run the option and PPD layers in process over an option string, with the log
