@@ -6,10 +6,10 @@ packages="g++ make cmake libcups2-dev cups-ppdc libgtest-dev libpng-dev libbench
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
 fi
-# dpkg-shlibdeps, which computes the Debian package's library dependencies, and
-# netpbm, whose pngtopam reads the viewer's pictures in the print test.
+# dpkg-shlibdeps and file, with which CPack works out the Debian package's library
+# dependencies, and netpbm, whose pngtopam reads the viewer's pictures in the print test.
 if [ "$1" = "--test" ]; then
-  packages="$packages dpkg-dev netpbm"
+  packages="$packages dpkg-dev file netpbm"
 fi
 # CUPS's own filters, with ghostscript, for the PDF sample of scripts/sample.sh.
 if [ "$1" = "--sample" ]; then
