@@ -19,9 +19,10 @@ fi
 if [ "$1" = "--arm" ]; then
   packages="$packages g++-aarch64-linux-gnu qemu-user googletest"
 fi
-# clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh (which the tests run).
+# clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh (which the tests run),
+# and llvm-symbolizer, without which the leak suppressions cannot match function names.
 if [ "$1" = "--test" ] || [ "$1" = "--fuzz" ]; then
-  packages="$packages clang libfuzzer-14-dev libclang-rt-14-dev"
+  packages="$packages clang libfuzzer-14-dev libclang-rt-14-dev llvm-14"
 fi
 missing=""
 for p in $packages; do

@@ -16,6 +16,8 @@ cmake --build build-fuzz -j"$(nproc)" --target fuzz-options fuzz-ppd fuzz-raster
 # allocation the system refuses returns null, as it would to the filter.
 limits="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=4200 -max_len=65536"
 export ASAN_OPTIONS=allocator_may_return_null=1
+# The leak suppressions name functions, which only a symbolizer can read off a stack.
+export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 summary=""
 for target in options ppd raster; do
   # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
