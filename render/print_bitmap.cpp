@@ -125,10 +125,6 @@ void cancel_job(int) {
   g_cancelled = 1;
 }
 
-void reset_cancel() {
-  g_cancelled = 0;
-}
-
 int print_bitmap(const label_doc_t *doc, cups_file_t *input) {
   page_output_t output = {stdout, stderr, kMaxGrayBytes};
   return render_pages(doc, cupsFileNumber(input), &output);

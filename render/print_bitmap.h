@@ -25,6 +25,3 @@ int render_pages(const label_doc_t *doc, int fd, const page_output_t *output);
 
 // Ask the page loop to stop at the next command boundary; safe in a signal handler.
 void cancel_job(int signal_number);
-
-// Clear a cancellation request, for callers that render several jobs in one process.
-void reset_cancel();
