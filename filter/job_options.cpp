@@ -6,15 +6,6 @@
 #include "filter/number_text.h"
 #include "log/diag_log.h"
 
-const page_size_t g_page_list[kPageSizeCount] = {
-    {"100mmx150mm", 100, 150}, {"1.50x1.00in", 38, 25},    {"2.00x1.00in", 51, 25},
-    {"2.00x2.00in", 51, 51},   {"2.25x1.25in", 57, 32},    {"3.00x1.00in", 76, 25},
-    {"3.00x1.25in", 76, 32},   {"3.00x2.00in", 76, 51},    {"3.00x3.00in", 76, 76},
-    {"4.00x1.00in", 102, 25},  {"4.00x2.00in", 102, 51},   {"4.00x3.00in", 102, 76},
-    {"4.00x4.00in", 102, 102}, {"4.00x5.00in", 102, 127},  {"4.00x6.00in", 102, 152},
-    {"4.00x6.50in", 102, 165}, {"4.00x13.00in", 102, 330},
-};
-
 namespace {
 
 // Points in one unit of each suffix that a custom size may carry.
@@ -43,10 +34,6 @@ enum option_id_t {
 const char *const kOptionNames[kOptionCount] = {
     "Darkness", "PrintSpeed", "Horizontal", "Vertical", "MediaTracking", "PrintMode", "PageSize"};
 
-// Points per millimetre in the custom size rule: 2.83, deliberately not 72 / 25.4.
-constexpr double kPointsPerMm = 2.83;
-constexpr int16_t kMinimumSideMm = 11;
-
 // Convert the numbers to points when the text after them is exactly a known unit.
 double unit_points(const char *rest) {
   for (const point_unit_t &unit : kPointUnits)
@@ -66,20 +53,6 @@ void apply_page_size(label_doc_t *doc, const char *name, const char *value) {
 
 } // namespace
 
-const page_size_t *lookup_page_size(const char *name) {
-  for (const page_size_t &size : g_page_list)
-    if (!strcmp(size.name, name))
-      return &size;
-  return nullptr;
-}
-
-void set_named_page_size(label_doc_t *doc, const char *name) {
-  if (const page_size_t *size = lookup_page_size(name)) {
-    doc->pageWidth = store16(size->width);
-    doc->pageHeight = store16(size->height);
-  }
-}
-
 void set_custom_page_size(label_doc_t *doc, const char *value) {
   float w = 0.0f, h = 0.0f;
   int end = -1;
@@ -88,16 +61,11 @@ void set_custom_page_size(label_doc_t *doc, const char *value) {
 
   // Without a unit the numbers are points; a unit suffix is honoured.
   double scale = end >= 0 ? unit_points(value + end) : 1.0;
-  double wMm = w * scale / kPointsPerMm;
-  double hMm = h * scale / kPointsPerMm;
+  double wMm = custom_points_to_mm(w * scale);
+  double hMm = custom_points_to_mm(h * scale);
   WriteLog("(wxh)|%f|%f|", wMm, hMm);
 
-  doc->pageWidth = store16(truncate_to_int(wMm + 0.5));
-  doc->pageHeight = store16(truncate_to_int(hMm));
-  if (doc->pageHeight <= kMinimumSideMm)
-    doc->pageHeight = kMinimumSideMm;
-  if (doc->pageWidth <= kMinimumSideMm)
-    doc->pageWidth = kMinimumSideMm;
+  set_custom_size_mm(doc, wMm, hMm);
   WriteLog("(wxh)|%d|%d|", doc->pageWidth, doc->pageHeight);
 }
 

@@ -4,10 +4,6 @@
 #include "filter/number_text.h"
 #include "filter/ppd_defaults.h"
 
-int16_t store16(int32_t value) {
-  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(value) & 0xFFFFu));
-}
-
 void set_pstops_options(label_doc_t *doc, char **argv, int num_options, cups_option_t *options) {
   doc->jobId = text_to_int(argv[1]);
   doc->user = argv[2];

@@ -1,7 +1,5 @@
 #include "filter/number_text.h"
 
-#include <cmath>
-
 int32_t text_to_int(const char *text) {
   const char *p = text;
   while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
@@ -25,10 +23,4 @@ int32_t text_to_int(const char *text) {
   if (value < -int64_t{INT32_MAX})
     return INT32_MAX;
   return static_cast<int32_t>(-value);
-}
-
-int32_t truncate_to_int(double value) {
-  if (std::isnan(value) || value <= -2147483649.0 || value >= 2147483648.0)
-    return INT32_MIN;
-  return static_cast<int32_t>(value);
 }

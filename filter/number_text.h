@@ -7,7 +7,3 @@
 // digits up to the first other character, 0 without digits), but saturate at
 // the 32-bit limits where atoi's result is undefined.
 int32_t text_to_int(const char *text);
-
-// Truncate toward zero to a signed 32-bit integer; a value that is not a number
-// or whose truncation lies outside the 32-bit range gives INT32_MIN.
-int32_t truncate_to_int(double value);

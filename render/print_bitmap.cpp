@@ -1,12 +1,11 @@
 #include "render/print_bitmap.h"
 
 #include <csignal>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <cups/raster.h>
 
-#include "render/gray2bytes.h"
+#include "render/label_block.h"
 
 namespace {
 
@@ -20,19 +19,6 @@ struct page_geometry_t {
   uint32_t paddedWidth;
   int copies;
 };
-
-void write_text(FILE *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-// Write one formatted command line with its exact length.
-void write_text(FILE *out, const char *format, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  int length = vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  if (length > 0)
-    fwrite(line, 1, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1, out);
-}
 
 // Compute the page's sizes without wrapping; false when the page is beyond the limit.
 bool measure_page(const cups_page_header2_t *header, uint64_t maxGrayBytes, page_geometry_t *page) {
@@ -65,57 +51,24 @@ void read_page(cups_raster_t *raster, const page_geometry_t *page, uint8_t *gray
          static_cast<size_t>(page->rows - y) * page->paddedWidth);
 }
 
-// Write the setup commands that open every label.
-void write_setup(FILE *out, const label_doc_t *doc) {
-  write_text(out, "SIZE %dmm,%dmm\r\n", doc->pageWidth, doc->pageHeight);
-  if (doc->mediaTracking == 0)
-    write_text(out, "GAP 0.000,0.000\r\n");
-  else if (doc->mediaTracking == 1 || doc->mediaTracking == 2)
-    write_text(out, "GAP 0.120,0.000\r\n");
-  write_text(out, "SPEED %d\r\n", doc->speed);
-  write_text(out, "DENSITY %d\r\n", doc->darkness);
-  write_text(out, "DIRECTION 0,0\r\n");
-  write_text(out, "REFERENCE %d,%d\r\n", doc->refX, doc->refY);
-  write_text(out, "OFFSET 0.000\r\n");
-  write_text(out, "SHIFT 0\r\n");
-  write_text(out, "SET PEEL OFF\r\n");
-  write_text(out, "SET CUTTER OFF\r\n");
-  write_text(out, "SET PARTIAL_CUTTER OFF\r\n");
-  write_text(out, "SET TEAR ON\r\n");
-  write_text(out, "CLS\r\n");
-}
-
-// Write the BITMAP command: its header, the inverted image (dark = 0 bit) and the line end.
-void write_bitmap(FILE *out, const label_doc_t *doc, const page_geometry_t *page,
-                  uint8_t *bitPage) {
-  write_text(out, "BITMAP %d,%d,%u,%u,1,", doc->horizontal, doc->vertical, page->bytesPerRow,
-             page->rows);
-  size_t count = static_cast<size_t>(page->bytesPerRow) * page->rows;
-  for (size_t i = 0; i < count; i++)
-    bitPage[i] = static_cast<uint8_t>(~bitPage[i]);
-  fwrite(bitPage, 1, count, out);
-  fwrite("\r\n", 1, 2, out);
+// Write a block's bytes to the filter's buffered standard output.
+void write_to_file(void *context, const void *data, size_t size) {
+  fwrite(data, 1, size, static_cast<FILE *>(context));
 }
 
 // Convert and send one page that has been read whole; false when memory ran out.
 bool send_page(const label_doc_t *doc, const page_geometry_t *page, const uint8_t *grayPage,
                const page_output_t *output) {
-  write_setup(output->out, doc);
-
-  size_t bitBytes = static_cast<size_t>(page->bytesPerRow) * page->rows;
-  uint8_t *bitPage = static_cast<uint8_t *>(calloc(bitBytes, 1));
-  if (!bitPage) {
+  label_sink_t sink = {output->out, write_to_file};
+  label_image_t image = {page->bytesPerRow, page->rows, page->copies};
+  if (!send_label_image(&sink, doc, &image, grayPage)) {
     fputs("ERROR: Unable to allocate memory\n", output->err);
     return false;
   }
-  Gray2Bytes(grayPage, bitPage, static_cast<int>(page->bytesPerRow), static_cast<int>(page->rows),
-             doc->mode);
-  write_bitmap(output->out, doc, page, bitPage);
 
   // A cancelled job still completes the image it began, but the label is not printed.
   if (!g_cancelled)
-    write_text(output->out, "PRINT 1,%d\r\n", page->copies);
-  free(bitPage);
+    write_label_print(&sink, &image);
   return true;
 }
 

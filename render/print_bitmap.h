@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cups/cups.h>
 
-#include "filter/job_settings.h"
+#include "render/label_doc.h"
 
 // Where the page loop writes, and the largest gray page it accepts.
 struct page_output_t {
