@@ -1,7 +1,10 @@
 // Write a CUPS raster job of shipping-label pages for samples and benchmarks:
 // bar-code strokes, blocks of text-like marks and a photo-like gradient.
 //
-//   sample-raster OUTPUT [PAGES [WIDTH HEIGHT [COPIES]]]
+//   sample-raster OUTPUT [PAGES [WIDTH HEIGHT [COPIES [pwg|urf [DPI]]]]]
+//
+// With "pwg" or "urf" the pages are PWG or Apple raster in 8-bit sGray, as IPP clients
+// send them to the printer application; otherwise CUPS raster as CUPS hands it to the filter.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,13 +61,16 @@ void draw_label(std::vector<unsigned char> &page, unsigned width, unsigned heigh
 
 int main(int argc, char *argv[]) {
   if (argc < 2) {
-    fputs("usage: sample-raster OUTPUT [PAGES [WIDTH HEIGHT [COPIES]]]\n", stderr);
+    fputs("usage: sample-raster OUTPUT [PAGES [WIDTH HEIGHT [COPIES [pwg|urf [DPI]]]]]\n", stderr);
     return 1;
   }
   unsigned pages = argc > 2 ? static_cast<unsigned>(atoi(argv[2])) : 1;
   unsigned width = argc > 4 ? static_cast<unsigned>(atoi(argv[3])) : 812;
   unsigned height = argc > 4 ? static_cast<unsigned>(atoi(argv[4])) : 1218;
   unsigned copies = argc > 5 ? static_cast<unsigned>(atoi(argv[5])) : 1;
+  bool pwg = argc > 6 && !strcmp(argv[6], "pwg");
+  bool urf = argc > 6 && !strcmp(argv[6], "urf");
+  unsigned dpi = argc > 7 ? static_cast<unsigned>(atoi(argv[7])) : 203;
   if (width < 64 || height < 64) {
     fputs("sample-raster: width and height must be at least 64\n", stderr);
     return 1;
@@ -75,13 +81,14 @@ int main(int argc, char *argv[]) {
     perror(argv[1]);
     return 1;
   }
-  cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  cups_raster_t *raster = cupsRasterOpen(
+      fd, pwg ? CUPS_RASTER_WRITE_PWG : urf ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE);
 
   cups_page_header2_t header;
   memset(&header, 0, sizeof header);
-  header.HWResolution[0] = header.HWResolution[1] = 203;
-  header.PageSize[0] = width * 72 / 203;
-  header.PageSize[1] = height * 72 / 203;
+  header.HWResolution[0] = header.HWResolution[1] = dpi;
+  header.PageSize[0] = width * 72 / dpi;
+  header.PageSize[1] = height * 72 / dpi;
   header.NumCopies = copies;
   header.cupsWidth = width;
   header.cupsHeight = height;
@@ -89,7 +96,7 @@ int main(int argc, char *argv[]) {
   header.cupsBitsPerPixel = 8;
   header.cupsBytesPerLine = width;
   header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = CUPS_CSPACE_W;
+  header.cupsColorSpace = pwg || urf ? CUPS_CSPACE_SW : CUPS_CSPACE_W;
   header.cupsNumColors = 1;
 
   std::vector<unsigned char> page(size_t{width} * height);

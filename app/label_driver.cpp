@@ -1,0 +1,137 @@
+#include "app/label_driver.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/print_settings.h"
+#include "app/raster_job.h"
+#include "app/test_page.h"
+
+pappl_pr_driver_t g_label_drivers[kDriverCount] = {
+    {"strb203", "Strobane Label 203dpi", "MFG:Strobane;MDL:Label 203dpi;CMD:LABEL;", nullptr},
+    {"strb300", "Strobane Label 300dpi", "MFG:Strobane;MDL:Label 300dpi;CMD:LABEL;", nullptr},
+};
+
+namespace {
+
+// The largest image offset the PPD offers, in dots.
+constexpr int kMaxOffsetDots = 128;
+
+// Custom sizes as the PPDs allow them: from half an inch square up to the print
+// head's width and 39 inches long.
+const char kCustomMinimum[] = "custom_min_0.5x0.5in";
+const char *const kCustomMaximum203 = "custom_max_4.09x39in";
+const char *const kCustomMaximum300 = "custom_max_4.16x39in";
+
+// Say which printer is meant; a label printer has no light or buzzer to drive, so
+// the request is written to the printer's log.
+void identify_label_printer(pappl_printer_t *printer, pappl_identify_actions_t,
+                            const char *message) {
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message ? message : "");
+}
+
+// Fill one media entry with the named size, label stock on the roll, no margins.
+void set_label_media(pappl_media_col_t *media, const char *pwgName) {
+  memset(media, 0, sizeof *media);
+  snprintf(media->size_name, sizeof media->size_name, "%s", pwgName);
+  if (pwg_media_t *pwg = pwgMediaForPWG(pwgName)) {
+    media->size_width = pwg->width;
+    media->size_length = pwg->length;
+  }
+  snprintf(media->source, sizeof media->source, "main-roll");
+  snprintf(media->type, sizeof media->type, "labels");
+  media->tracking = PAPPL_MEDIA_TRACKING_GAP;
+}
+
+// Add the conversion rule's vendor attribute, its choices and its default.
+void add_conversion_attributes(ipp_t **attrs) {
+  const char *keywords[kConversionCount];
+  for (int i = 0; i < kConversionCount; i++)
+    keywords[i] = g_conversion_names[i].keyword;
+  char name[64];
+  *attrs = ippNew();
+  snprintf(name, sizeof name, "%s-supported", kConversionAttribute);
+  ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, kConversionCount, nullptr,
+                keywords);
+  snprintf(name, sizeof name, "%s-default", kConversionAttribute);
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, kConversionDefault);
+}
+
+} // namespace
+
+bool describe_label_driver(pappl_system_t *, const char *driver_name, const char *,
+                           const char *, pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
+  const pappl_pr_driver_t *driver = nullptr;
+  for (const pappl_pr_driver_t &candidate : g_label_drivers)
+    if (!strcmp(candidate.name, driver_name))
+      driver = &candidate;
+  if (!driver)
+    return false;
+  int resolution = !strcmp(driver->name, "strb300") ? 300 : 203;
+
+  data->rstartjob_cb = start_label_job;
+  data->rstartpage_cb = start_label_job_page;
+  data->rwriteline_cb = write_label_line;
+  data->rendpage_cb = end_label_job_page;
+  data->rendjob_cb = end_label_job;
+  data->identify_cb = identify_label_printer;
+  data->testpage_cb = make_label_test_page;
+
+  snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
+  data->ppm = 40;
+  data->kind = static_cast<pappl_kind_t>(PAPPL_KIND_LABEL | PAPPL_KIND_ROLL);
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  data->color_supported =
+      static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_BI_LEVEL);
+  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  // Take 8-bit gray and force nothing: the line callback reads whatever form arrives.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->num_resolution = 1;
+  data->x_resolution[0] = data->y_resolution[0] = resolution;
+  data->x_default = data->y_default = resolution;
+  data->borderless = true;
+  data->left_right = data->bottom_top = 0;
+
+  data->num_media = 0;
+  for (const label_media_t &media : g_label_media)
+    data->media[data->num_media++] = media.pwgName;
+  data->media[data->num_media++] = kCustomMinimum;
+  data->media[data->num_media++] = resolution == 300 ? kCustomMaximum300 : kCustomMaximum203;
+  data->num_source = 1;
+  data->source[0] = "main-roll";
+  data->num_type = 1;
+  data->type[0] = "labels";
+  set_label_media(&data->media_ready[0], "na_index-4x6_4x6in");
+  data->media_default = data->media_ready[0];
+  data->tracking_supported = static_cast<pappl_media_tracking_t>(
+      PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK);
+  int maxOffset = static_cast<int>(std::lround(kMaxOffsetDots * 2540.0 / resolution));
+  data->left_offset_supported[0] = data->top_offset_supported[0] = 0;
+  data->left_offset_supported[1] = data->top_offset_supported[1] = maxOffset;
+
+  data->speed_supported[0] = kSpeedMinimum;
+  data->speed_supported[1] = kSpeedMaximum;
+  data->speed_default = kSpeedDefault;
+  data->darkness_supported = kDarknessLevels;
+  data->darkness_configured = kDarknessConfiguredDefault;
+  data->darkness_default = 0;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+
+  data->num_vendor = 1;
+  data->vendor[0] = kConversionAttribute;
+  add_conversion_attributes(attrs);
+  return true;
+}
+
+const char *pick_label_driver(const char *, const char *, const char *device_id, void *) {
+  if (!device_id || !strstr(device_id, "MFG:Strobane;"))
+    return nullptr;
+  return strstr(device_id, "300dpi") ? "strb300" : "strb203";
+}

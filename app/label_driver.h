@@ -1,0 +1,16 @@
+// The printer application's two models and the callback that describes them to PAPPL.
+#pragma once
+
+#include <pappl/pappl.h>
+
+inline constexpr int kDriverCount = 2;
+extern pappl_pr_driver_t g_label_drivers[kDriverCount];
+
+// Describe the named model: media, settings, resolution and the raster callbacks.
+bool describe_label_driver(pappl_system_t *system, const char *driver_name,
+                           const char *device_uri, const char *device_id,
+                           pappl_pr_driver_data_t *data, ipp_t **attrs, void *cbdata);
+
+// Pick the model for a printer found on USB or the network by its IEEE 1284 device ID.
+const char *pick_label_driver(const char *device_info, const char *device_uri,
+                              const char *device_id, void *cbdata);

@@ -1,0 +1,94 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pappl/pappl.h>
+#include <unistd.h>
+
+#include "app/label_driver.h"
+#include "app/web_strings.h"
+
+namespace {
+
+const char kAppName[] = "strobane-printer-app";
+const char kVersion[] = "1.0.0";
+
+// Where the printers and their settings are kept between runs.
+void default_state_file(char *path, size_t size) {
+  if (getuid() == 0)
+    snprintf(path, size, "/var/lib/%s.state", kAppName);
+  else if (const char *home = getenv("HOME"))
+    snprintf(path, size, "%s/.%s.state", home, kAppName);
+  else
+    snprintf(path, size, "%s/%s-%d.state", papplGetTempDir(), kAppName, static_cast<int>(getuid()));
+}
+
+// Save the printers and their settings whenever they change.
+bool save_label_state(pappl_system_t *system, void *stateFile) {
+  return papplSystemSaveState(system, static_cast<const char *>(stateFile));
+}
+
+// Create the system: it listens on the loopback addresses (and the local socket that
+// the command line uses) unless listen-hostname names another address.
+pappl_system_t *create_label_system(int num_options, cups_option_t *options, void *) {
+  const char *value;
+  int port = 8000;
+  if ((value = cupsGetOption("server-port", num_options, options)) != nullptr)
+    port = atoi(value);
+  if (port < 1 || port > 65535) {
+    fprintf(stderr, "%s: Bad 'server-port' value.\n", kAppName);
+    return nullptr;
+  }
+  pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
+  if ((value = cupsGetOption("log-level", num_options, options)) != nullptr) {
+    if (!strcmp(value, "debug"))
+      level = PAPPL_LOGLEVEL_DEBUG;
+    else if (!strcmp(value, "warn"))
+      level = PAPPL_LOGLEVEL_WARN;
+    else if (!strcmp(value, "error"))
+      level = PAPPL_LOGLEVEL_ERROR;
+  }
+  bool noTls = (value = cupsGetOption("server-options", num_options, options)) != nullptr &&
+               strstr(value, "no-tls");
+  auto soptions = static_cast<pappl_soptions_t>(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+      PAPPL_SOPTIONS_WEB_SECURITY | (noTls ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_WEB_TLS));
+
+  pappl_system_t *system = papplSystemCreate(
+      soptions, "Strobane Label Printers", port, "_print,_universal",
+      cupsGetOption("spool-directory", num_options, options),
+      cupsGetOption("log-file", num_options, options), level,
+      cupsGetOption("auth-service", num_options, options), false);
+  if (!system)
+    return nullptr;
+
+  const char *listen = cupsGetOption("listen-hostname", num_options, options);
+  if (!papplSystemAddListeners(system, listen ? listen : "localhost")) {
+    fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, listen ? listen : "localhost");
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver, nullptr,
+                               describe_label_driver, nullptr);
+  papplSystemSetFooterHTML(system, "Strobane label printer application");
+  if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
+    papplSystemSetAdminGroup(system, value);
+  add_web_strings(system);
+
+  static char stateFile[1024];
+  if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
+    snprintf(stateFile, sizeof stateFile, "%s", value);
+  else
+    default_state_file(stateFile, sizeof stateFile);
+  papplSystemLoadState(system, stateFile);
+  papplSystemSetSaveCallback(system, save_label_state, stateFile);
+  return system;
+}
+
+} // namespace
+
+// The printer application's command line: server, add, submit, status and the rest.
+int main(int argc, char *argv[]) {
+  return papplMainloop(argc, argv, kVersion, nullptr, kDriverCount, g_label_drivers,
+                       pick_label_driver, describe_label_driver, nullptr, nullptr,
+                       create_label_system, nullptr, nullptr);
+}

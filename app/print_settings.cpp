@@ -1,0 +1,95 @@
+#include "app/print_settings.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "render/label_sizes.h"
+
+const label_media_t g_label_media[kLabelMediaCount] = {
+    {"om_small-photo_100x150mm", "100mmx150mm"}, {"oe_1.5x1-label_1.5x1in", "1.50x1.00in"},
+    {"oe_2x1-label_2x1in", "2.00x1.00in"},       {"oe_2x2-label_2x2in", "2.00x2.00in"},
+    {"oe_2.25x1.25-label_2.25x1.25in", "2.25x1.25in"},
+    {"oe_3x1-label_3x1in", "3.00x1.00in"},       {"oe_3x1.25-label_3x1.25in", "3.00x1.25in"},
+    {"oe_3x2-label_3x2in", "3.00x2.00in"},       {"oe_3x3-label_3x3in", "3.00x3.00in"},
+    {"oe_4x1-label_4x1in", "4.00x1.00in"},       {"oe_4x2-label_4x2in", "4.00x2.00in"},
+    {"oe_4x3-label_4x3in", "4.00x3.00in"},       {"oe_4x4-label_4x4in", "4.00x4.00in"},
+    {"oe_4x5-label_4x5in", "4.00x5.00in"},       {"na_index-4x6_4x6in", "4.00x6.00in"},
+    {"oe_4x6.5-label_4x6.5in", "4.00x6.50in"},   {"oe_4x13-label_4x13in", "4.00x13.00in"},
+};
+
+const conversion_name_t g_conversion_names[kConversionCount] = {
+    {"threshold", 0},        {"threshold-bold", 1},   {"dither-ordered", 2},
+    {"dither-clustered", 3}, {"dither-fine", 4},
+};
+
+namespace {
+
+// Sizes in hundredths of millimetres that differ by this much or less are the same
+// size: inches converted by different clients round differently.
+constexpr int kSizeToleranceHmm = 2;
+
+// Labels are at most 39 inches long.
+constexpr unsigned kMaxLengthInches = 39;
+
+// Round a length in hundredths of millimetres to whole dots.
+int16_t hmm_to_dots(int hmm, int resolution) {
+  return store16(static_cast<int32_t>(std::lround(hmm * static_cast<double>(resolution) / 2540.0)));
+}
+
+// The rule a conversion keyword names; the default rule for an unknown keyword.
+int16_t conversion_mode(const char *keyword) {
+  for (const conversion_name_t &name : g_conversion_names)
+    if (keyword && !strcmp(keyword, name.keyword))
+      return name.mode;
+  return 0;
+}
+
+} // namespace
+
+label_head_t head_for_resolution(int resolution) {
+  if (resolution >= 300)
+    return {300, 1248, 300 * kMaxLengthInches};
+  return {203, 832, 203 * kMaxLengthInches};
+}
+
+void set_label_size(label_doc_t *doc, int widthHmm, int lengthHmm) {
+  for (const label_media_t &media : g_label_media) {
+    pwg_media_t *pwg = pwgMediaForPWG(media.pwgName);
+    if (pwg && abs(pwg->width - widthHmm) <= kSizeToleranceHmm &&
+        abs(pwg->length - lengthHmm) <= kSizeToleranceHmm) {
+      set_named_page_size(doc, media.sizeName);
+      return;
+    }
+  }
+  // The filter reads a custom size's points as single-precision numbers.
+  float widthPoints = static_cast<float>(widthHmm * 72.0 / 2540.0);
+  float lengthPoints = static_cast<float>(lengthHmm * 72.0 / 2540.0);
+  set_custom_size_mm(doc, custom_points_to_mm(widthPoints), custom_points_to_mm(lengthPoints));
+}
+
+void set_label_doc_from_job(label_doc_t *doc, const pappl_pr_options_t *options,
+                            const char *conversion, int resolution) {
+  set_label_size(doc, options->media.size_width, options->media.size_length);
+
+  // printer-darkness-configured is the printer's darkness (0 to 100); a job's
+  // print-darkness moves it up or down (-100 to 100).
+  int darkness = options->darkness_configured + options->print_darkness;
+  darkness = darkness < 0 ? 0 : darkness > 100 ? 100 : darkness;
+  doc->darkness = store16(static_cast<int32_t>(std::lround(darkness * (kDarknessLevels - 1) / 100.0)));
+
+  int speed = options->print_speed > 0 ? options->print_speed : kSpeedDefault;
+  speed = speed < kSpeedMinimum ? kSpeedMinimum : speed > kSpeedMaximum ? kSpeedMaximum : speed;
+  doc->speed = store16(static_cast<int32_t>(std::lround(speed / 2540.0)));
+
+  if (options->media.tracking == PAPPL_MEDIA_TRACKING_CONTINUOUS)
+    doc->mediaTracking = 0;
+  else if (options->media.tracking == PAPPL_MEDIA_TRACKING_MARK)
+    doc->mediaTracking = 2;
+  else
+    doc->mediaTracking = 1;
+
+  doc->horizontal = hmm_to_dots(options->media.left_offset, resolution);
+  doc->vertical = hmm_to_dots(options->media.top_offset, resolution);
+  doc->mode = conversion_mode(conversion);
+}

@@ -1,0 +1,49 @@
+// A printer application job's IPP settings turned into the label settings record,
+// with the same meaning as the PPD's options have for the filter.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include "app/label_page.h"
+#include "render/label_doc.h"
+
+// A named label size: its PWG media name and the size table's name for it.
+struct label_media_t {
+  const char *pwgName;
+  const char *sizeName;
+};
+
+inline constexpr int kLabelMediaCount = 17;
+extern const label_media_t g_label_media[kLabelMediaCount];
+
+// A conversion rule as clients see it: the vendor keyword and the rule's number.
+struct conversion_name_t {
+  const char *keyword;
+  int16_t mode;
+};
+
+inline constexpr int kConversionCount = 5;
+extern const conversion_name_t g_conversion_names[kConversionCount];
+
+// The vendor attribute that picks the conversion rule, and its default keyword.
+inline constexpr char kConversionAttribute[] = "print-conversion";
+inline constexpr char kConversionDefault[] = "threshold";
+
+// Darkness and speed as the printer offers them: 16 levels, 2 to 6 in/s.
+inline constexpr int kDarknessLevels = 16;
+inline constexpr int kDarknessConfiguredDefault = 53;
+inline constexpr int kSpeedMinimum = 5080;
+inline constexpr int kSpeedMaximum = 15240;
+inline constexpr int kSpeedDefault = 10160;
+
+// The print head of a printer of the given resolution.
+label_head_t head_for_resolution(int resolution);
+
+// Set the label size from a media size in hundredths of millimetres: a named size
+// gives its table entry, any other size what a custom size of that many points gives.
+void set_label_size(label_doc_t *doc, int widthHmm, int lengthHmm);
+
+// Fill doc from the job's options at the printer's resolution; conversion is the
+// job's or the printer's keyword for the conversion rule (null for the default).
+void set_label_doc_from_job(label_doc_t *doc, const pappl_pr_options_t *options,
+                            const char *conversion, int resolution);

@@ -1,0 +1,22 @@
+// The raster callbacks: PAPPL's pages in, one label command block per page to the device.
+#pragma once
+
+#include <pappl/pappl.h>
+
+// Work out the job's label settings and copies before its first page.
+bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+
+// Check the page against the print head and make room for it.
+bool start_label_job_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
+                          unsigned page);
+
+// Take one raster line of the page.
+bool write_label_line(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
+                      unsigned y, const unsigned char *line);
+
+// Convert the page and send its command block.
+bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
+                        unsigned page);
+
+// Release what the job held.
+bool end_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);

@@ -1,0 +1,150 @@
+#include "app/test_page.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/print_settings.h"
+
+namespace {
+
+// A 5x7 dot font for the characters of the test label; each byte is one row, the
+// low five bits the dots from left to right.
+struct glyph_t {
+  char c;
+  uint8_t rows[7];
+};
+
+const glyph_t kGlyphs[] = {
+    {'0', {14, 17, 19, 21, 25, 17, 14}}, {'1', {4, 12, 4, 4, 4, 4, 14}},
+    {'2', {14, 17, 1, 2, 4, 8, 31}},     {'3', {31, 2, 4, 2, 1, 17, 14}},
+    {'4', {2, 6, 10, 18, 31, 2, 2}},     {'5', {31, 16, 30, 1, 1, 17, 14}},
+    {'6', {6, 8, 16, 30, 17, 17, 14}},   {'7', {31, 1, 2, 4, 8, 8, 8}},
+    {'8', {14, 17, 17, 14, 17, 17, 14}}, {'9', {14, 17, 17, 15, 1, 2, 12}},
+    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}},
+    {'C', {14, 17, 16, 16, 16, 17, 14}}, {'D', {28, 18, 17, 17, 17, 18, 28}},
+    {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
+    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}},
+    {'I', {14, 4, 4, 4, 4, 4, 14}},      {'K', {17, 18, 20, 24, 20, 18, 17}},
+    {'L', {16, 16, 16, 16, 16, 16, 31}}, {'M', {17, 27, 21, 21, 17, 17, 17}},
+    {'N', {17, 17, 25, 21, 19, 17, 17}}, {'O', {14, 17, 17, 17, 17, 17, 14}},
+    {'P', {30, 17, 17, 30, 16, 16, 16}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
+    {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},
+    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}},
+    {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
+    {'Y', {17, 17, 10, 4, 4, 4, 4}},     {'Z', {31, 1, 2, 4, 8, 16, 31}},
+    {'.', {0, 0, 0, 0, 0, 12, 12}},      {':', {0, 12, 12, 0, 12, 12, 0}},
+    {'-', {0, 0, 0, 31, 0, 0, 0}},       {'/', {0, 1, 2, 4, 8, 16, 0}},
+};
+
+// A gray page being drawn, 0 black and 255 white.
+struct canvas_t {
+  unsigned width;
+  unsigned height;
+  std::vector<uint8_t> pixels;
+};
+
+// Paint a black rectangle, clipped to the canvas.
+void fill_box(canvas_t *canvas, unsigned x, unsigned y, unsigned w, unsigned h) {
+  for (unsigned row = y; row < y + h && row < canvas->height; row++)
+    for (unsigned col = x; col < x + w && col < canvas->width; col++)
+      canvas->pixels[static_cast<size_t>(row) * canvas->width + col] = 0;
+}
+
+// Draw upper-case text with the dot font, each dot scale x scale pixels.
+void draw_text(canvas_t *canvas, unsigned x, unsigned y, unsigned scale, const char *text) {
+  for (; *text; text++, x += 6 * scale)
+    for (const glyph_t &glyph : kGlyphs)
+      if (glyph.c == *text)
+        for (unsigned row = 0; row < 7; row++)
+          for (unsigned col = 0; col < 5; col++)
+            if (glyph.rows[row] & (16 >> col))
+              fill_box(canvas, x + col * scale, y + row * scale, scale, scale);
+}
+
+// The keyword of the printer's default conversion rule, in capitals for the dot font.
+void upper_copy(char *to, size_t size, const char *from) {
+  size_t i = 0;
+  for (; from[i] && i + 1 < size; i++)
+    to[i] = static_cast<char>(from[i] >= 'a' && from[i] <= 'z' ? from[i] - 32 : from[i]);
+  to[i] = '\0';
+}
+
+// Write the canvas as a one-page 8-bit gray PWG raster file.
+bool write_raster(const char *path, const canvas_t *canvas, pwg_media_t *pwg, int resolution) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return false;
+  cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  cups_page_header2_t header;
+  bool written = raster && cupsRasterInitPWGHeader(&header, pwg, "sgray_8", resolution,
+                                                   resolution, "one-sided", nullptr);
+  header.cupsWidth = canvas->width;
+  header.cupsHeight = canvas->height;
+  header.cupsBytesPerLine = canvas->width;
+  written = written && cupsRasterWriteHeader2(raster, &header);
+  for (unsigned y = 0; written && y < canvas->height; y++)
+    written = cupsRasterWritePixels(
+                  raster, const_cast<uint8_t *>(&canvas->pixels[static_cast<size_t>(y) * canvas->width]),
+                  canvas->width) == canvas->width;
+  if (raster)
+    cupsRasterClose(raster);
+  close(fd);
+  return written;
+}
+
+} // namespace
+
+const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t bufsize) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  pwg_media_t *pwg = pwgMediaForPWG(data.media_default.size_name);
+  if (!pwg)
+    pwg = pwgMediaForPWG("na_index-4x6_4x6in");
+  int resolution = data.x_default;
+  label_head_t head = head_for_resolution(resolution);
+
+  canvas_t canvas;
+  canvas.width = static_cast<unsigned>(pwg->width * resolution / 2540);
+  canvas.height = static_cast<unsigned>(pwg->length * resolution / 2540);
+  if (canvas.width > head.widthDots)
+    canvas.width = head.widthDots;
+  canvas.pixels.assign(static_cast<size_t>(canvas.width) * canvas.height, 255);
+
+  // A frame, the model and settings, and bars of one to eight dots.
+  unsigned margin = resolution / 10, line = resolution / 100 + 1, scale = resolution / 75;
+  fill_box(&canvas, margin, margin, canvas.width - 2 * margin, line);
+  fill_box(&canvas, margin, canvas.height - margin - line, canvas.width - 2 * margin, line);
+  fill_box(&canvas, margin, margin, line, canvas.height - 2 * margin);
+  fill_box(&canvas, canvas.width - margin - line, margin, line, canvas.height - 2 * margin);
+
+  char text[128], conversion[64];
+  unsigned x = 2 * margin, y = 2 * margin, step = 10 * scale;
+  upper_copy(text, sizeof text, data.make_and_model);
+  draw_text(&canvas, x, y, scale, text);
+  snprintf(text, sizeof text, "%u DPI  %.0fX%.0f MM", resolution, pwg->width / 100.0,
+           pwg->length / 100.0);
+  draw_text(&canvas, x, y += step, scale, text);
+  snprintf(text, sizeof text, "DARKNESS %d/100  SPEED %.0f IN/S", data.darkness_configured,
+           data.speed_default / 2540.0);
+  draw_text(&canvas, x, y += step, scale, text);
+  upper_copy(conversion, sizeof conversion, kConversionDefault);
+  snprintf(text, sizeof text, "CONVERSION %s", conversion);
+  draw_text(&canvas, x, y += step, scale, text);
+  y += 2 * step;
+  for (unsigned bar = 1, bx = x; bar <= 8 && bx + 4 * bar < canvas.width - 2 * margin; bar++) {
+    for (int repeat = 0; repeat < 4; repeat++, bx += 2 * bar)
+      fill_box(&canvas, bx, y, bar, 3 * step);
+    bx += 4 * bar;
+  }
+
+  snprintf(buffer, bufsize, "%s/strobane-test-label-%d.pwg", papplGetTempDir(), getpid());
+  if (!write_raster(buffer, &canvas, pwg, resolution)) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Unable to write the test label to %s.",
+                    buffer);
+    return nullptr;
+  }
+  return buffer;
+}

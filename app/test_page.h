@@ -1,0 +1,7 @@
+// The printer's test label: its model, its settings and a few bars.
+#pragma once
+
+#include <pappl/pappl.h>
+
+// Write the test label as a PWG raster file and return its name for PAPPL to print.
+const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t bufsize);
