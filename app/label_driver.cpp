@@ -88,7 +88,8 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->content_default = PAPPL_CONTENT_AUTO;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
-  // Take 8-bit gray and force nothing: the line callback reads whatever form arrives.
+  // Ask clients for 8-bit gray and force nothing: the line callback reads the forms
+  // that PAPPL passes on as they arrive.
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->sides_supported = PAPPL_SIDES_ONE_SIDED;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;

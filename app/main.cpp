@@ -74,6 +74,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     papplSystemSetAdminGroup(system, value);
   add_web_strings(system);
 
+
   static char stateFile[1024];
   if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
     snprintf(stateFile, sizeof stateFile, "%s", value);

@@ -12,11 +12,18 @@ struct label_job_t {
   label_head_t head;
   int copies;
   label_page_t page;
+  unsigned linesReceived;
 };
 
 // Write a block's bytes to the printer's device.
 void write_to_device(void *context, const void *data, size_t size) {
   papplDeviceWrite(static_cast<pappl_device_t *>(context), data, size);
+}
+
+// Put a failure in the job's state and the log.
+void report_job_error(pappl_job_t *job, const char *message) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+  papplJobSetMessage(job, "%s", message);
 }
 
 // The printer's default conversion keyword, as the web page or an IPP client set it.
@@ -31,17 +38,48 @@ void copy_conversion_default(pappl_printer_t *printer, char *keyword, size_t siz
   ippDelete(attrs);
 }
 
-// PWG and Apple raster arrive once with the copy count, so the printer makes the
-// copies from one image; PAPPL repeats the pages of other formats itself.
-int copies_per_page(pappl_job_t *job, const pappl_pr_options_t *options) {
-  const char *format = papplJobGetFormat(job);
-  bool raster = format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
-  return raster && options->copies > 1 ? options->copies : 1;
+// Check the page header and make room for the page.
+bool begin_page(pappl_job_t *job, label_job_t *state, const cups_page_header2_t *header) {
+  char message[256];
+  state->linesReceived = 0;
+  if (!start_label_page(&state->page, header, &state->head, state->copies, message,
+                        sizeof message)) {
+    report_job_error(job, message);
+    return false;
+  }
+  return true;
 }
 
-} // namespace
+// Convert the gathered page and send its block; a page cut short is not printed.
+bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
+  bool sent = true;
+  char message[256];
+  if (!state->page.grayPage) {
+    sent = false;
+  } else if (papplJobIsCanceled(job)) {
+    // A page still being gathered when the job was cancelled is not sent.
+  } else if (state->linesReceived < state->page.image.rows) {
+    // The label would come out with white rows where its content should be.
+    snprintf(message, sizeof message, "The page ended after %u of its %u lines.",
+             state->linesReceived, state->page.image.rows);
+    report_job_error(job, message);
+    sent = false;
+  } else {
+    label_sink_t sink = {device, write_to_device};
+    sent = send_label_image(&sink, &state->doc, &state->page.image, state->page.grayPage);
+    // A block already begun is completed through its image, but the label is not printed.
+    if (sent && !papplJobIsCanceled(job))
+      write_label_print(&sink, &state->page.image);
+    papplDeviceFlush(device);
+    if (!sent)
+      report_job_error(job, "Unable to allocate memory for the label image.");
+  }
+  free_label_page(&state->page);
+  return sent;
+}
 
-bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) {
+// Work out the job's settings; copies are made by the printer when copiesPerPage says so.
+label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options, int copiesPerPage) {
   auto *state = new label_job_t{};
   pappl_printer_t *printer = papplJobGetPrinter(job);
   pappl_pr_driver_data_t data;
@@ -55,62 +93,51 @@ bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
   }
   set_label_doc_from_job(&state->doc, options, requested, data.x_default);
   state->head = head_for_resolution(data.x_default);
-  state->copies = copies_per_page(job, options);
-  papplJobSetData(job, state);
+  state->copies = copiesPerPage;
   papplLogJob(job, PAPPL_LOGLEVEL_INFO,
               "Label %dx%d mm, density %d, speed %d, tracking %d, position %d,%d, mode %d, "
               "%d copies per page",
               state->doc.pageWidth, state->doc.pageHeight, state->doc.darkness, state->doc.speed,
               state->doc.mediaTracking, state->doc.horizontal, state->doc.vertical,
               state->doc.mode, state->copies);
+  return state;
+}
+
+// PWG and Apple raster arrive once with the copy count, so the printer makes the
+// copies from one image; PAPPL repeats the pages of other formats itself.
+int copies_per_page(pappl_job_t *job, const pappl_pr_options_t *options) {
+  const char *format = papplJobGetFormat(job);
+  bool raster = format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
+  return raster && options->copies > 1 ? options->copies : 1;
+}
+
+} // namespace
+
+bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) {
+  papplJobSetData(job, begin_job(job, options, copies_per_page(job, options)));
   return true;
 }
 
 bool start_label_job_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *,
                           unsigned) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
-  char message[256];
-  if (!state || !start_label_page(&state->page, &options->header, &state->head, state->copies,
-                                  message, sizeof message)) {
-    if (!state)
-      snprintf(message, sizeof message, "The job was not started.");
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
-    papplJobSetMessage(job, "%s", message);
-    return false;
-  }
-  return true;
+  return state && begin_page(job, state, &options->header);
 }
 
 bool write_label_line(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
                       const unsigned char *line) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
-  if (state)
+  if (state) {
     add_label_line(&state->page, y, line);
+    state->linesReceived++;
+  }
   return true;
 }
 
 bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device,
                         unsigned) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
-  if (!state || !state->page.grayPage)
-    return false;
-
-  // A page still being gathered when the job was cancelled is not sent.
-  bool sent = true;
-  if (!papplJobIsCanceled(job)) {
-    label_sink_t sink = {device, write_to_device};
-    sent = send_label_image(&sink, &state->doc, &state->page.image, state->page.grayPage);
-    // A block already begun is completed through its image, but the label is not printed.
-    if (sent && !papplJobIsCanceled(job))
-      write_label_print(&sink, &state->page.image);
-    papplDeviceFlush(device);
-    if (!sent) {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to allocate memory for the label image.");
-      papplJobSetMessage(job, "Unable to allocate memory for the label image.");
-    }
-  }
-  free_label_page(&state->page);
-  return sent;
+  return state && finish_page(job, state, device);
 }
 
 bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {

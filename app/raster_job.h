@@ -1,4 +1,4 @@
-// The raster callbacks: PAPPL's pages in, one label command block per page to the device.
+// A job's pages in, one label command block per page to the device.
 #pragma once
 
 #include <pappl/pappl.h>
