@@ -45,17 +45,32 @@ void set_label_media(pappl_media_col_t *media, const char *pwgName) {
 }
 
 // Add the conversion rule's vendor attribute, its choices and its default.
-void add_conversion_attributes(ipp_t **attrs) {
+void add_conversion_attributes(ipp_t *attrs) {
   const char *keywords[kConversionCount];
   for (int i = 0; i < kConversionCount; i++)
     keywords[i] = g_conversion_names[i].keyword;
   char name[64];
-  *attrs = ippNew();
   snprintf(name, sizeof name, "%s-supported", kConversionAttribute);
-  ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, kConversionCount, nullptr,
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, kConversionCount, nullptr,
                 keywords);
   snprintf(name, sizeof name, "%s-default", kConversionAttribute);
-  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, kConversionDefault);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, kConversionDefault);
+}
+
+// Add what IPP Everywhere clients expect of every printer and PAPPL leaves to the driver:
+// a label printer prints one side, without colour management, and takes no overrides
+// beyond the ones named.
+void add_everywhere_attributes(ipp_t *attrs) {
+  static const char *const overrides[] = {"document-number", "pages"};
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr,
+                overrides);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+               nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+               nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
+               nullptr, "normal");
 }
 
 } // namespace
@@ -127,8 +142,21 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
 
   data->num_vendor = 1;
   data->vendor[0] = kConversionAttribute;
-  add_conversion_attributes(attrs);
+  *attrs = ippNew();
+  add_conversion_attributes(*attrs);
+  add_everywhere_attributes(*attrs);
+  data->has_supplies = true;
   return true;
+}
+
+void report_label_supplies(pappl_printer_t *printer, void *) {
+  pappl_supply_t labels = {};
+  labels.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+  snprintf(labels.description, sizeof labels.description, "Labels");
+  labels.is_consumed = true;
+  labels.level = -1;
+  labels.type = PAPPL_SUPPLY_TYPE_OTHER;
+  papplPrinterSetSupplies(printer, 1, &labels);
 }
 
 const char *pick_label_driver(const char *, const char *, const char *device_id, void *) {

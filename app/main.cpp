@@ -67,12 +67,12 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     papplSystemDelete(system);
     return nullptr;
   }
-  papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver, nullptr,
-                               describe_label_driver, nullptr);
+  papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver,
+                               report_label_supplies, describe_label_driver, nullptr);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
   if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
     papplSystemSetAdminGroup(system, value);
-  add_web_strings(system);
+
 
 
   static char stateFile[1024];

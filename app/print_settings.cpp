@@ -7,15 +7,15 @@
 #include "render/label_sizes.h"
 
 const label_media_t g_label_media[kLabelMediaCount] = {
-    {"om_small-photo_100x150mm", "100mmx150mm"}, {"oe_1.5x1-label_1.5x1in", "1.50x1.00in"},
+    {"om_small-photo_100x150mm", "100mmx150mm"}, {"oe_1-5x1-label_1.5x1in", "1.50x1.00in"},
     {"oe_2x1-label_2x1in", "2.00x1.00in"},       {"oe_2x2-label_2x2in", "2.00x2.00in"},
-    {"oe_2.25x1.25-label_2.25x1.25in", "2.25x1.25in"},
-    {"oe_3x1-label_3x1in", "3.00x1.00in"},       {"oe_3x1.25-label_3x1.25in", "3.00x1.25in"},
+    {"oe_2-25x1-25-label_2.25x1.25in", "2.25x1.25in"},
+    {"oe_3x1-label_3x1in", "3.00x1.00in"},       {"oe_3x1-25-label_3x1.25in", "3.00x1.25in"},
     {"oe_3x2-label_3x2in", "3.00x2.00in"},       {"oe_3x3-label_3x3in", "3.00x3.00in"},
     {"oe_4x1-label_4x1in", "4.00x1.00in"},       {"oe_4x2-label_4x2in", "4.00x2.00in"},
     {"oe_4x3-label_4x3in", "4.00x3.00in"},       {"oe_4x4-label_4x4in", "4.00x4.00in"},
     {"oe_4x5-label_4x5in", "4.00x5.00in"},       {"na_index-4x6_4x6in", "4.00x6.00in"},
-    {"oe_4x6.5-label_4x6.5in", "4.00x6.50in"},   {"oe_4x13-label_4x13in", "4.00x13.00in"},
+    {"oe_4x6-5-label_4x6.5in", "4.00x6.50in"},   {"oe_4x13-label_4x13in", "4.00x13.00in"},
 };
 
 const conversion_name_t g_conversion_names[kConversionCount] = {

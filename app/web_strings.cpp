@@ -14,5 +14,5 @@ const char kEnglishStrings[] =
 } // namespace
 
 void add_web_strings(pappl_system_t *system) {
-  papplSystemAddStringsData(system, "/strobane-en.strings", "en", kEnglishStrings);
+  papplSystemAddStringsData(system, "/strobane-en-US.strings", "en-US", kEnglishStrings);
 }

@@ -1,0 +1,372 @@
+#!/bin/bash
+# Drive the real printer application on 127.0.0.1 with ipptool and with a private
+# cupsd's driverless queue, and check the label streams that reach its file devices.
+# Usage: printer_app_e2e.sh PART APP FILTER VIEWER SAMPLE_RASTER PWG_PAGE DATA_DIR
+# PART is one of:
+#   ipp      CUPS's get-printer-attributes, print-job and ipp-everywhere tests; the same
+#            page through the application and through the filter gives the same bytes
+#   bad      truncated, oversized and unconvertible pages end aborted, and the next job prints
+#   cupsd    lp through a driverless CUPS queue (as root; exit status 77 means skipped)
+set -euo pipefail
+export LC_ALL=C
+
+part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7
+tests=/usr/share/cups/ipptool
+if [ "$part" = cupsd ] && [ "$(id -u)" != 0 ]; then
+  echo "skipped: cupsd must be started as root"
+  exit 77
+fi
+
+work=$(mktemp -d /tmp/strobane-app.XXXXXX)
+chmod 0755 "$work"
+mkdir -p "$work"/{out,jobs,spool}
+# The application names its local socket and default state after argv[0]: a name of
+# the test's own keeps an installed service's socket and state untouched.
+name="strobane-test-$$"
+ln -s "$(readlink -f "$app")" "$work/$name"
+app_pid= cupsd_pid=
+stop() {
+  local pid=$1
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+cleanup() {
+  [ -z "$cupsd_pid" ] || stop "$cupsd_pid"
+  [ -z "$app_pid" ] || stop "$app_pid"
+  if [ -n "${KEEP_E2E:-}" ]; then echo "work directory kept: $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- the application's log, last lines:"
+  grep -v "\] [A-Z][-A-Za-z]* \(request\|response\):" "$work/app.log" 2>/dev/null | tail -n 30
+  exit 1
+}
+
+# Print a TCP port that nothing listens on.
+free_port() {
+  local port
+  for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return
+    fi
+  done
+  fail "no free TCP port found"
+}
+
+# Start the application with its own state, spool and log, and add a 203 dpi printer
+# "label" and a 300 dpi printer "label300", each printing into out/PRINTER.prn.
+start_app() {
+  port=$(free_port)
+  "$work/$name" server -o server-port="$port" -o log-file="$work/app.log" -o log-level=debug \
+    -o spool-directory="$work/spool" -o state-file="$work/app.state" \
+    -o server-options=no-tls >"$work/app.out" 2>&1 &
+  app_pid=$!
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    kill -0 "$app_pid" 2>/dev/null || fail "the application exited: $(cat "$work/app.out")"
+    sleep 0.1
+  done
+  for printer in label:strb203 label300:strb300; do
+    : >"$work/out/${printer%%:*}.prn"
+    "$work/$name" add -d "${printer%%:*}" -m "${printer#*:}" \
+      -v "file://$work/out/${printer%%:*}.prn" || fail "could not add ${printer%%:*}"
+  done
+  uri="ipp://127.0.0.1:$port/ipp/print"
+}
+
+# Write the ipptool file for a job with the given attributes (copies=N size=WxH in
+# hundredths of mm, darkness=N, speed=N, tracking=K, left=N, top=N, conversion=K).
+job_test() {
+  local attrs="" media="" setting
+  for setting in "$@"; do
+    case $setting in
+    copies=*) attrs+="ATTR integer copies ${setting#*=}"$'\n' ;;
+    darkness=*) attrs+="ATTR integer print-darkness ${setting#*=}"$'\n' ;;
+    speed=*) attrs+="ATTR integer print-speed ${setting#*=}"$'\n' ;;
+    conversion=*) attrs+="ATTR keyword print-conversion ${setting#*=}"$'\n' ;;
+    size=*)
+      setting=${setting#size=}
+      media+="MEMBER collection media-size { MEMBER integer x-dimension ${setting%x*}"
+      media+=" MEMBER integer y-dimension ${setting#*x} }"$'\n'
+      ;;
+    tracking=*) media+="MEMBER keyword media-tracking ${setting#*=}"$'\n' ;;
+    left=*) media+="MEMBER integer media-left-offset ${setting#*=}"$'\n' ;;
+    top=*) media+="MEMBER integer media-top-offset ${setting#*=}"$'\n' ;;
+    *) fail "unknown job setting $setting" ;;
+    esac
+  done
+  [ -z "$media" ] || attrs+="ATTR collection media-col { $media }"$'\n'
+  cat <<EOF
+{
+  NAME "print"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR name requesting-user-name tester
+  ATTR mimeMediaType document-format \$filetype
+  GROUP job-attributes-tag
+  $attrs
+  FILE \$filename
+  STATUS successful-ok
+  EXPECT job-id
+}
+EOF
+}
+
+# Write the ipptool file that waits until job $job has ended and shows how it ended.
+wait_test() {
+  cat <<'EOF'
+{
+  NAME "wait"
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job
+  STATUS successful-ok
+  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 1500
+  DISPLAY job-state
+  DISPLAY job-state-message
+}
+EOF
+}
+
+# Print FILE of FORMAT on PRINTER with the settings that follow; keep what reached the
+# device in jobs/JOB.prn and the job's end state and message in $state and $message.
+# With gone=SECONDS first, the client gives up after that long, as if it had gone away.
+jobs_sent=0
+print_job() {
+  local job=$1 printer=$2 file=$3 format=$4 gone=0 result
+  shift 4
+  if [[ "${1:-}" == gone=* ]]; then
+    gone=${1#gone=}
+    shift
+  fi
+  job_test "$@" >"$work/$job.test"
+  [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
+  : >"$work/out/$printer.prn"
+  jobs_sent=$((jobs_sent + 1))
+  if [ "$gone" = 0 ]; then
+    result=$(ipptool -t -d filetype="$format" -f "$file" "$uri/$printer" "$work/$job.test" 2>&1) ||
+      fail "$job: ipptool: $result"
+  else
+    timeout "$gone" ipptool -d filetype="$format" -f "$file" "$uri/$printer" "$work/$job.test" \
+      >/dev/null 2>&1 || true
+  fi
+  result=$(ipptool -t -d job="$jobs_sent" "$uri/$printer" "$work/wait.test" 2>&1) ||
+    fail "$job: ipptool: $result"
+  state=$(echo "$result" | sed -n 's/^ *job-state (enum) = //p' | tail -n 1)
+  message=$(echo "$result" | sed -n 's/^ *job-state-message (textWithoutLanguage) = //p' | tail -n 1)
+  cp "$work/out/$printer.prn" "$work/jobs/$job.prn"
+}
+
+# Print the viewer's summary of a stream, failing unless it is well formed.
+summary() {
+  "$viewer" --check --dpi "$2" "$1" 2>/dev/null || fail "$1 is not a well-formed stream"
+}
+
+part_ipp() {
+  start_app
+  sleep 1.1 # printer-up-time must be above 0
+  for printer in label label300; do
+    ipptool -t "$uri/$printer" "$tests/get-printer-attributes.test" >"$work/gpa.out" 2>&1 ||
+      { cat "$work/gpa.out"; fail "get-printer-attributes.test on $printer"; }
+  done
+
+  # CUPS's own print test with each format that the application takes.
+  "$sample" "$work/page.pwg" 1 812 1218 1 pwg
+  "$sample" "$work/page.urf" 1 812 1218 1 urf
+  "$sample" "$work/page.ras" 1 812 1218 1
+  python3 "$data/gray_label.py" "$work/label.pgm" >"$work/label.dark"
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+  pnmtojpeg --quality=95 "$work/label.pgm" >"$work/label.jpg"
+  for file in page.pwg:image/pwg-raster page.urf:image/urf label.png:image/png \
+    label.jpg:image/jpeg; do
+    : >"$work/out/label.prn"
+    ipptool -t -f "$work/${file%%:*}" -d filetype="${file#*:}" "$uri/label" \
+      "$tests/print-job.test" >"$work/pj.out" 2>&1 ||
+      { cat "$work/pj.out"; fail "print-job.test with ${file#*:}"; }
+  done
+  # The same page through the filter gives the dots to expect from the raster formats;
+  # the gray picture's own dark pixels those of PNG (exact) and JPEG (within 0.5%).
+  local expected got
+  expected=$("$filter" 1 u t 1 "PageSize=4.00x6.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0" \
+    "$work/page.ras" 2>/dev/null | "$viewer" --check 2>/dev/null)
+  for file in pwg:image/pwg-raster urf:image/urf; do
+    print_job "${file%%:*}" label "$work/page.${file%%:*}" "${file#*:}"
+    got=$(summary "$work/jobs/${file%%:*}.prn" 203.2)
+    [ "$got" = "$expected" ] || fail "${file#*:}: got \"$got\", expected \"$expected\""
+  done
+  for file in png jpeg; do
+    print_job "$file" label "$work/label.${file/jpeg/jpg}" "image/$file" copies=2
+    got=$(summary "$work/jobs/$file.prn" 203.2)
+    [ "$(echo "$got" | grep -c ', copies 1$')" = 2 ] || fail "$file: two labels expected: $got"
+    for dark in $(echo "$got" | sed -n 's/.*dark \([0-9]*\) dots.*/\1/p'); do
+      local want
+      want=$(cat "$work/label.dark")
+      if [ "$file" = png ]; then
+        [ "$dark" = "$want" ] || fail "png: $dark dark dots, expected $want"
+      elif [ $((dark - want)) -gt $((want / 200)) ] || [ $((want - dark)) -gt $((want / 200)) ]; then
+        fail "jpeg: $dark dark dots, expected $want within 0.5%"
+      fi
+    done
+  done
+
+  # A PWG page through the application with IPP settings and through the filter with the
+  # PPD options they stand for: the same command blocks, byte for byte.
+  local row spec raster options printer dpi w h copies i=0
+  while IFS='|' read -r printer raster spec options; do
+    [ -n "$printer" ] || continue
+    read -r w h copies dpi <<<"$raster"
+    i=$((i + 1))
+    "$sample" "$work/same$i.pwg" 2 "$w" "$h" "$copies" pwg "$dpi"
+    # shellcheck disable=SC2086
+    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster $spec
+    [ "$state" = completed ] || fail "same$i: job $state: $message"
+    "$filter" 1 u t 1 "$options" "$work/same$i.pwg" >"$work/jobs/same$i-filter.prn" 2>/dev/null
+    cmp "$work/jobs/same$i.prn" "$work/jobs/same$i-filter.prn" >/dev/null ||
+      fail "same$i: the application and the filter differ for $spec / $options:
+$(summary "$work/jobs/same$i.prn" "$dpi")
+$(summary "$work/jobs/same$i-filter.prn" "$dpi")"
+  done <<'EOF'
+label|812 1218 1 203||PageSize=4.00x6.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0
+label|406 203 1 203|size=5080x2540 darkness=27 speed=5080 tracking=continuous left=201 top=100 conversion=dither-ordered|PageSize=2.00x1.00in Darkness=12 PrintSpeed=20 MediaTracking=0 Horizontal=16 Vertical=8 PrintMode=2
+label|609 507 1 203|size=7620x6350 darkness=-53 speed=15240 tracking=mark conversion=dither-clustered|PageSize=Custom.216x180 Darkness=0 PrintSpeed=60 MediaTracking=2 PrintMode=3
+label|799 1199 3 203|size=10000x15000 copies=3 conversion=threshold-bold|PageSize=100mmx150mm Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=1
+label300|1200 900 2 300|size=10160x7620 copies=2 darkness=47 left=1084 conversion=dither-fine|PageSize=4.00x3.00in Darkness=15 PrintSpeed=40 MediaTracking=1 PrintMode=4 Horizontal=128
+EOF
+
+  # IPP Everywhere's checks, without the tests whose sample documents Debian does not ship.
+  for file in ipp-1.1.test ipp-2.0.test ipp-everywhere.test; do
+    awk -v dir="$tests" '
+      /^\{/ { block = $0 "\n"; inblock = 1; keep = 1; next }
+      inblock {
+        block = block $0 "\n"
+        if ($1 == "FILE" && $2 !~ /^\$/ && system("test -r \"" dir "/" $2 "\"") != 0) keep = 0
+        if (/^\}/) { if (keep) printf "%s", block; inblock = 0 }
+        next
+      }
+      { print }' "$tests/$file" >"$work/$file"
+  done
+  ipptool -t -f "$work/label.png" "$uri/label" "$work/ipp-everywhere.test" >"$work/ipp-everywhere.out" 2>&1 ||
+    { grep -v "PASS\|SKIP" "$work/ipp-everywhere.out" | head -n 40; fail "ipp-everywhere.test"; }
+  echo "ipp: $(grep -c PASS "$work/ipp-everywhere.out") IPP Everywhere checks passed"
+}
+
+part_bad() {
+  start_app
+  "$sample" "$work/page.pwg" 1 812 1218 1 pwg
+  head -c 60000 "$work/page.pwg" >"$work/cut.pwg"
+  "$pwgpage" "$work/huge.pwg" 100000 100000 8 18 203 0
+  "$pwgpage" "$work/wide.pwg" 800 100 1 3 203 100 99
+  "$pwgpage" "$work/dpi.pwg" 800 100 8 18 300
+  local job want gone
+  while IFS='|' read -r job gone want; do
+    print_job "$job" label "$work/$job.pwg" image/pwg-raster gone="$gone"
+    [ "$state" = aborted ] || fail "$job: the job is $state, expected aborted"
+    [[ "$message" == *"$want"* ]] || fail "$job: job-state-message \"$message\" lacks \"$want\""
+    [ ! -s "$work/jobs/$job.prn" ] || fail "$job: $(wc -c <"$work/jobs/$job.prn") bytes reached the device"
+    echo "$job: aborted with \"$message\""
+    print_job "$job-next" label "$work/page.pwg" image/pwg-raster
+    [ "$state" = completed ] || fail "$job-next: the job after it is $state"
+    summary "$work/jobs/$job-next.prn" 203.2 >/dev/null
+  done <<'EOF'
+cut|2|The page ended after
+huge|0|The page is 100000 dots wide; the print head is 832 dots wide.
+wide|0|
+dpi|0|The page is 300x300 dpi; this printer prints at 203 dpi.
+EOF
+}
+
+part_cupsd() {
+  start_app
+  mkdir -p "$work"/cups/{etc,spool/tmp,cache,state,log}
+  local c="$work/cups" cport
+  cport=$(free_port)
+  cat >"$c/etc/cups-files.conf" <<EOF
+ServerRoot $c/etc
+RequestRoot $c/spool
+TempDir $c/spool/tmp
+CacheDir $c/cache
+StateDir $c/state
+AccessLog $c/log/access_log
+ErrorLog $c/log/error_log
+PageLog $c/log/page_log
+User lp
+Group lp
+SystemGroup root
+EOF
+  cat >"$c/etc/cupsd.conf" <<EOF
+LogLevel debug
+Listen 127.0.0.1:$cport
+Listen $c/cups.sock
+Browsing No
+WebInterface No
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+  cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
+  cupsd_pid=$!
+  export CUPS_SERVER="$c/cups.sock"
+  for _ in $(seq 100); do
+    lpstat -r 2>/dev/null | grep -q "is running" && break
+    sleep 0.1
+  done
+  lpadmin -p app -E -v "$uri/label" -m everywhere || fail "lpadmin could not add the driverless queue"
+
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/labels.pdf" "$data/labels.ps"
+  local job file media copies labels size got reply id st
+  while IFS='|' read -r job file media copies labels size; do
+    : >"$work/out/label.prn"
+    reply=$(lp -d app -o media="$media" -n "$copies" "$work/$file") || fail "$job: lp refused"
+    id=${reply#request id is app-}
+    id=${id%% *}
+    for _ in $(seq 600); do
+      st=$(lpstat -W completed -o app | grep -c "^app-$id " || true)
+      [ "$st" = 1 ] && break
+      sleep 0.2
+    done
+    [ "$st" = 1 ] || fail "$job: CUPS job $id did not complete: $(tail -n 20 "$c/log/error_log")"
+    # CUPS hands the job on once the application has taken it: wait for its printing.
+    for _ in $(seq 600); do
+      got=$("$viewer" --check "$work/out/label.prn" 2>/dev/null || true)
+      [ "$(echo "$got" | grep -c "^label")" -ge "$labels" ] && break
+      sleep 0.2
+    done
+    [ "$(echo "$got" | grep -c "^label [0-9]*: $size .*, copies 1$")" = "$labels" ] ||
+      fail "$job: expected $labels labels of $size, got:
+$got"
+    if echo "$got" | grep -q "dark 0 dots"; then fail "$job: a blank label: $got"; fi
+    echo "$job: $labels labels of $size"
+  done <<EOF
+pdf|labels.pdf|na_index-4x6_4x6in|2|4|102x152 mm
+png|label.png|oe_2x1-label_2x1in|1|1|51x25 mm
+EOF
+}
+
+case $part in
+ipp) part_ipp ;;
+bad) part_bad ;;
+cupsd)
+  python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+  part_cupsd
+  ;;
+*) fail "unknown part $part" ;;
+esac
+echo "printer application ($part): all checks passed"
