@@ -50,14 +50,27 @@ TEST(FilterArguments, SevenArgumentsReadTheNamedFile) {
   EXPECT_EQ(run.out, command_block({}, 1, 1, std::string(1, '\0'), 2));
 }
 
-TEST(FilterArguments, MissingOrUnreadableFilePrintsNothing) {
+// CUPS stops a job whose filter exits non-zero and shows the ERROR: line to the user.
+TEST(FilterArguments, InputThatCannotBeOpenedOrReadFailsTheJob) {
   TempDir dir;
-  for (const std::string &path : {dir.file("missing.ras"), dir.path(), std::string("")}) {
-    RunResult run = run_filter_binary({"1", "user", "title", "1", "", path},
+  write_file(dir.file("garbage.ras"), "garbage!");
+  const std::string kNoFile = "ERROR: Unable to open raster file - No such file or directory\n";
+  const std::string kNotRaster = "ERROR: Unable to read raster data\n";
+  struct Case {
+    std::string path;
+    std::string err;
+  } cases[] = {
+      {dir.file("missing.ras"), kNoFile},
+      {"", kNoFile},
+      {dir.path(), kNotRaster},
+      {dir.file("garbage.ras"), kNotRaster},
+  };
+  for (const Case &c : cases) {
+    RunResult run = run_filter_binary({"1", "user", "title", "1", "", c.path},
                                       write_raster({solid_page(8, 1, 0)}));
-    EXPECT_EQ(run.status, 0) << path;
-    EXPECT_EQ(run.out, "") << path;
-    EXPECT_EQ(run.err, "") << path;
+    EXPECT_EQ(run.status, 1) << c.path;
+    EXPECT_EQ(run.out, "") << c.path;
+    EXPECT_EQ(run.err, c.err) << c.path;
   }
 }
 
@@ -77,12 +90,21 @@ TEST(FilterPages, WorkedPageOfTenByTwoBlackPixels) {
   EXPECT_EQ(run.out, command_block({}, 2, 2, std::string("\x00\x3F\x00\x3F", 4), 1));
 }
 
-TEST(FilterPages, NoPageWritesNothing) {
-  for (const std::string &input : {write_raster({}), std::string(""), std::string("garbage!")}) {
-    RunResult run = run_job("", input);
-    EXPECT_EQ(run.status, 0);
+TEST(FilterPages, NoPageWritesNothingAndNoRasterFailsTheJob) {
+  struct Case {
+    std::string input;
+    int status;
+    std::string err;
+  } cases[] = {
+      {write_raster({}), 0, ""},
+      {"", 1, "ERROR: Unable to read raster data\n"},
+      {"garbage!", 1, "ERROR: Unable to read raster data\n"},
+  };
+  for (const Case &c : cases) {
+    RunResult run = run_job("", c.input);
+    EXPECT_EQ(run.status, c.status) << c.input.size() << " bytes";
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, c.err);
   }
 }
 
@@ -196,7 +218,7 @@ TEST(FilterPages, PageBeyondThe32BitByteCountIsRefusedBeforeAllocation) {
   huge.height = 65536;
   std::string raster = write_raster({solid_page(8, 1, 0), huge});
   RunResult run = run_job("", raster);
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "PAGE: 1 1\nPAGE: 2 1\nERROR: Unable to allocate memory\n");
   EXPECT_EQ(run.out, command_block({}, 1, 1, std::string(1, '\0'), 1));
 }

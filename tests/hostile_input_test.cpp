@@ -98,6 +98,7 @@ std::string white_block(int bytesPerRow, int rows, int copies = 1,
 }
 
 const char kNoMemory[] = "ERROR: Unable to allocate memory\n";
+const char kNotRaster[] = "ERROR: Unable to read raster data\n";
 
 } // namespace
 
@@ -108,6 +109,7 @@ struct RasterCase {
   std::function<std::string()> stream;
   std::string out;
   std::string err;
+  int status = 0;
   bool orRefusedByLibcups = false;
 };
 
@@ -121,7 +123,7 @@ class HostileRaster : public testing::TestWithParam<RasterCase> {};
 TEST_P(HostileRaster, GetsItsBehaviourWithoutCrashing) {
   const RasterCase &c = GetParam();
   RunResult run = run_job("", c.stream());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, c.status);
   if (c.orRefusedByLibcups && run.out.empty() && run.err.empty())
     return;
   EXPECT_TRUE(same_stream(run.out, c.out));
@@ -131,11 +133,11 @@ TEST_P(HostileRaster, GetsItsBehaviourWithoutCrashing) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, HostileRaster,
     testing::Values(
-        RasterCase{"Empty", [] { return std::string(); }, "", ""},
+        RasterCase{"Empty", [] { return std::string(); }, "", kNotRaster, 1},
         RasterCase{"SyncWordOnly", [] { return write_raster({}).substr(0, 4); }, "", ""},
         RasterCase{"NotARasterStream", [] { return std::string("%!PS-Adobe-3.0\nshowpage\n"); }, "",
-                   ""},
-        RasterCase{"RandomBytes", [] { return random_bytes(1 << 16, false); }, "", ""},
+                   kNotRaster, 1},
+        RasterCase{"RandomBytes", [] { return random_bytes(1 << 16, false); }, "", kNotRaster, 1},
         RasterCase{"SyncWordThenRandomBytes",
                    [] { return write_raster({}).substr(0, 4) + random_bytes(1 << 16, false); }, "",
                    ""},
@@ -159,32 +161,32 @@ INSTANTIATE_TEST_SUITE_P(
                      return patched(write_raster({solid_page(16, 2, 255)}),
                                     offsetof(cups_page_header2_t, cupsBytesPerLine), 17);
                    },
-                   white_block(3, 2), "PAGE: 1 1\n", true},
+                   white_block(3, 2), "PAGE: 1 1\n", 0, true},
         RasterCase{"BitsPerPixelDisagreesWithWidth",
                    [] {
                      return patched(write_raster({solid_page(16, 2, 255)}),
                                     offsetof(cups_page_header2_t, cupsBitsPerPixel), 16);
                    },
-                   white_block(2, 2), "PAGE: 1 1\n", true},
+                   white_block(2, 2), "PAGE: 1 1\n", 0, true},
         RasterCase{"HeaderWithoutPixels", [] { return crafted_stream({claimed_page(16, 16, 2)}); },
                    white_block(2, 2), "PAGE: 1 1\n"},
         RasterCase{
             "HugeWidthAndHeight",
             [] { return crafted_stream({claimed_page(0x1fffffff, 0x1fffffff, 0xffffffff)}); }, "",
-            std::string("PAGE: 1 1\n") + kNoMemory},
+            std::string("PAGE: 1 1\n") + kNoMemory, 1},
         RasterCase{"GrayPageOneByteOverTheSigned32BitBound",
                    [] { return crafted_stream({claimed_page(65536, 65536, 32768)}); }, "",
-                   std::string("PAGE: 1 1\n") + kNoMemory},
+                   std::string("PAGE: 1 1\n") + kNoMemory, 1},
         RasterCase{"TallNarrowPageOverTheSigned32BitBound",
                    [] { return crafted_stream({claimed_page(8, 8, 0x10000000)}); }, "",
-                   std::string("PAGE: 1 1\n") + kNoMemory},
+                   std::string("PAGE: 1 1\n") + kNoMemory, 1},
         RasterCase{"HugePageAfterAGoodOne",
                    [] {
                      return crafted_stream({white_page(8, 1),
                                             claimed_page(0x1fffffff, 0x1fffffff, 0xffffffff),
                                             white_page(8, 1)});
                    },
-                   white_block(1, 1), std::string("PAGE: 1 1\nPAGE: 2 1\n") + kNoMemory},
+                   white_block(1, 1), std::string("PAGE: 1 1\nPAGE: 2 1\n") + kNoMemory, 1},
         RasterCase{"ZeroHeightAfterAGoodPage",
                    [] {
                      return crafted_stream({white_page(8, 1), claimed_page(8, 8, 0)});
@@ -565,24 +567,24 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      0, white_block(1, 1), "PAGE: 1 1\n"},
         ArgumentCase{"InputFileIsADirectory",
-                     [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/"}; }, 0,
-                     "", ""},
+                     [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/"}; }, 1,
+                     "", kNotRaster},
         ArgumentCase{
             "InputFileIsEndlessZeros",
-            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/dev/zero"}; }, 0,
-            "", ""},
+            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/dev/zero"}; }, 1,
+            "", kNotRaster},
         ArgumentCase{"InputFileIsMissing",
                      [] {
                        return std::vector<std::string>{"1", "user", "title",
                                                        "1", "",     "/nonexistent/job.ras"};
                      },
-                     0, "", ""},
+                     1, "", "ERROR: Unable to open raster file - No such file or directory\n"},
         ArgumentCase{"InputFileNameAsLongAsAnArgumentMayBe",
                      [] {
                        return std::vector<std::string>{
                            "1", "user", "title", "1", "", std::string(kLongestArgument, 'f')};
                      },
-                     0, "", ""},
+                     1, "", "ERROR: Unable to open raster file - File name too long\n"},
         ArgumentCase{"OneArgumentTooFew",
                      [] {
                        return std::vector<std::string>{"1", "user", "title", "1"};
@@ -594,11 +596,11 @@ INSTANTIATE_TEST_SUITE_P(
             kUsage}),
     testing::PrintToStringParamName());
 
-TEST(HostileStreams, ClosedStandardInputEndsTheJobQuietly) {
+TEST(HostileStreams, ClosedStandardInputFailsTheJob) {
   FilterProcess filter(job_args(""), InputKind::Closed);
-  EXPECT_EQ(filter.wait_exit(60s), 0);
+  EXPECT_EQ(filter.wait_exit(60s), 1);
   EXPECT_EQ(filter.output(), "");
-  EXPECT_EQ(filter.error_text(), "");
+  EXPECT_EQ(filter.error_text(), kNotRaster);
 }
 
 // With its reader gone nothing the filter writes can reach the printer: SIGPIPE ends it at

@@ -36,6 +36,21 @@ TEST(FilterLog, RealLogRecordsTheRun) {
   };
   EXPECT_EQ(log, expected);
 
+  // A job that fails for its input still ends its log as any job does, without rendering.
+  run = run_filter_binary({"1", "u", "t", "1", "", "/nonexistent/job.ras"}, "");
+  log = log_messages(read_file(STROBANE_LOG_PATH));
+  ASSERT_EQ(run.status, 1);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+            (std::vector<std::string>{"can't param ppdfile", "Exit main"}));
+
+  RasterPage huge;
+  huge.width = huge.height = 65536;
+  run = run_filter_binary({"1", "u", "t", "1", ""}, write_raster({huge}));
+  log = log_messages(read_file(STROBANE_LOG_PATH));
+  ASSERT_EQ(run.status, 1);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+            (std::vector<std::string>{"cups_file is not null", "Exit main"}));
+
   run = run_filter_binary({"1", "2"}, "");
   log = log_messages(read_file(STROBANE_LOG_PATH));
   EXPECT_EQ(log, (std::vector<std::string>{"Enter main", "argv[0]:label", "argv[1]:1", "argv[2]:2",

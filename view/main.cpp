@@ -124,9 +124,11 @@ int view_stream(std::istream &in, const view_options_t &options) {
       printf("%s\n", summary_line(number, block, geometry).c_str());
       fflush(stdout);
     }
-    std::string overhang = overhang_text(geometry);
-    if (!overhang.empty())
-      fprintf(stderr, "strobane-view: label %d: warning: %s\n", number, overhang.c_str());
+    // Only dots that the paper cuts off are worth a warning: a white margin past the
+    // edge is how a page rounded up to whole dots overhangs a size in millimetres.
+    std::string lost = lost_dots_text(lost_dark_dots(block, geometry));
+    if (!lost.empty())
+      fprintf(stderr, "strobane-view: label %d: warning: %s\n", number, lost.c_str());
     if (!options.check)
       picturesWritten = write_picture(options, number, block, geometry) && picturesWritten;
   };
