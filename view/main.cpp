@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -152,8 +153,14 @@ int main(int argc, char *argv[]) {
     std::ios::sync_with_stdio(false);
     return view_stream(std::cin, options);
   }
+  // A directory opens as a stream but reads as nothing, which would pass for an empty job.
   std::ifstream file(options.input, std::ios::binary);
-  if (!file) {
+  std::error_code ignored;
+  if (file && std::filesystem::is_directory(options.input, ignored)) {
+    errno = EISDIR;
+    file.close();
+  }
+  if (!file.is_open()) {
     fprintf(stderr, "strobane-view: cannot open %s: %s\n", options.input.c_str(), strerror(errno));
     return 2;
   }
