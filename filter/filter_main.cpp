@@ -1,5 +1,6 @@
 #include "filter/filter_main.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 namespace {
 
 const char kUsage[] = "ERROR: strobane job-id user title copies options [file]\n";
+const char kNotRaster[] = "ERROR: Unable to read raster data\n";
 
 } // namespace
 
@@ -29,7 +31,16 @@ int run_filter(int argc, char *argv[]) {
     return 1;
   }
 
+  // CUPS marks a job completed only on status 0, so a job that could not print says so.
+  int status = 0;
   cups_file_t *input = argc == 6 ? cupsFileStdin() : cupsFileOpen(argv[6], "r");
+  if (!input) {
+    if (argc == 7)
+      fprintf(stderr, "ERROR: Unable to open raster file - %s\n", strerror(errno));
+    else
+      fputs(kNotRaster, stderr);
+    status = 1;
+  }
 
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(argv[5], 0, &options);
@@ -38,11 +49,15 @@ int run_filter(int argc, char *argv[]) {
 
   if (input) {
     WriteLog("cups_file is not null");
-    print_bitmap(&doc, input);
+    render_result_t result = print_bitmap(&doc, input);
+    if (result == kRenderNotRaster)
+      fputs(kNotRaster, stderr);
+    if (result != kRenderDone)
+      status = 1;
     cupsFileClose(input);
   }
 
   WriteLog("Exit main");
   CloseLog();
-  return 0;
+  return status;
 }

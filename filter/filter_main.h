@@ -2,5 +2,6 @@
 #pragma once
 
 // Run one job as CUPS starts a filter: job-id user title copies options [file].
-// Returns the exit status: 1 for a wrong argument count, otherwise 0.
+// Returns the exit status: 1 for a wrong argument count, an input that cannot be opened
+// or read as raster, or a page refused for memory; otherwise 0 (a cancelled job too).
 int run_filter(int argc, char *argv[]);

@@ -78,16 +78,19 @@ void cancel_job(int) {
   g_cancelled = 1;
 }
 
-int print_bitmap(const label_doc_t *doc, cups_file_t *input) {
+render_result_t print_bitmap(const label_doc_t *doc, cups_file_t *input) {
   page_output_t output = {stdout, stderr, kMaxGrayBytes};
   return render_pages(doc, cupsFileNumber(input), &output);
 }
 
-int render_pages(const label_doc_t *doc, int fd, const page_output_t *output) {
+render_result_t render_pages(const label_doc_t *doc, int fd, const page_output_t *output) {
+  // An input that ends or fails before a raster sync word is no raster, unless the job
+  // was cancelled while it waited.
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
   if (!raster)
-    return 0;
+    return g_cancelled ? kRenderDone : kRenderNotRaster;
 
+  render_result_t result = kRenderDone;
   cups_page_header2_t header;
   int pageNumber = 0;
   while (!g_cancelled && cupsRasterReadHeader2(raster, &header)) {
@@ -102,17 +105,22 @@ int render_pages(const label_doc_t *doc, int fd, const page_output_t *output) {
       grayPage = static_cast<uint8_t *>(malloc(static_cast<size_t>(page.paddedWidth) * page.rows));
     if (!grayPage) {
       fputs("ERROR: Unable to allocate memory\n", output->err);
+      result = kRenderNoMemory;
       break;
     }
     read_page(raster, &page, grayPage);
 
     // A page whose reading was cut short by a cancellation is not sent.
-    bool sent = !g_cancelled && send_page(doc, &page, grayPage, output);
+    bool cancelled = g_cancelled;
+    bool sent = !cancelled && send_page(doc, &page, grayPage, output);
     fflush(output->out);
     free(grayPage);
-    if (!sent)
+    if (!sent) {
+      if (!cancelled)
+        result = kRenderNoMemory;
       break;
+    }
   }
   cupsRasterClose(raster);
-  return 0;
+  return result;
 }

@@ -17,11 +17,15 @@ struct page_output_t {
 // The largest gray page: its byte count and every pixel index fit a signed 32-bit integer.
 inline constexpr uint64_t kMaxGrayBytes = INT32_MAX;
 
-// Render every page of the open input to standard output; returns 0.
-int print_bitmap(const label_doc_t *doc, cups_file_t *input);
+// How the page loop ended: every page sent (or the job cancelled), the input not a
+// raster stream at all, or a page refused for memory.
+enum render_result_t { kRenderDone, kRenderNotRaster, kRenderNoMemory };
 
-// Render every page of the raster stream on fd to the given output; returns 0.
-int render_pages(const label_doc_t *doc, int fd, const page_output_t *output);
+// Render every page of the open input to standard output.
+render_result_t print_bitmap(const label_doc_t *doc, cups_file_t *input);
+
+// Render every page of the raster stream on fd to the given output.
+render_result_t render_pages(const label_doc_t *doc, int fd, const page_output_t *output);
 
 // Ask the page loop to stop at the next command boundary; safe in a signal handler.
 void cancel_job(int signal_number);

@@ -72,13 +72,73 @@ TEST(DiagLog, MissingDirectoryMeansNoLog) {
   CloseLog();
 }
 
-TEST(DiagLog, SymbolicLinkAtTheLogPathIsNotFollowed) {
+// What may stand at the log path instead of a regular file with one name.
+enum class Planted { LinkToAFile, LinkToNothing, LinkToADirectory, Fifo, Directory, HardLink };
+
+// Only a regular file with no other name is emptied and written: a link must not let a job
+// empty another file, and a FIFO would block the job once full.
+TEST(DiagLog, AnythingButAFileOfItsOwnAtTheLogPathMeansNoLog) {
+  const struct {
+    const char *name;
+    Planted planted;
+  } cases[] = {
+      {"link to a file", Planted::LinkToAFile},
+      {"link to nothing", Planted::LinkToNothing},
+      {"link to a directory", Planted::LinkToADirectory},
+      {"FIFO", Planted::Fifo},
+      {"directory", Planted::Directory},
+      {"hard link", Planted::HardLink},
+  };
+  for (const auto &c : cases) {
+    TempDir dir;
+    std::string log = dir.file("log"), target = dir.file("target");
+    switch (c.planted) {
+    case Planted::LinkToAFile:
+      testkit::write_file(target, "keep me");
+      ASSERT_EQ(symlink(target.c_str(), log.c_str()), 0);
+      break;
+    case Planted::LinkToNothing:
+      ASSERT_EQ(symlink(target.c_str(), log.c_str()), 0);
+      break;
+    case Planted::LinkToADirectory:
+      ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+      ASSERT_EQ(symlink(target.c_str(), log.c_str()), 0);
+      break;
+    case Planted::Fifo:
+      ASSERT_EQ(mkfifo(log.c_str(), 0640), 0);
+      break;
+    case Planted::Directory:
+      ASSERT_EQ(mkdir(log.c_str(), 0700), 0);
+      break;
+    case Planted::HardLink:
+      testkit::write_file(target, "keep me");
+      ASSERT_EQ(link(target.c_str(), log.c_str()), 0);
+      break;
+    }
+    EXPECT_FALSE(OpenLogAt(log.c_str())) << c.name;
+    EXPECT_EQ(WriteLog("dropped"), -1) << c.name;
+    struct stat info;
+    if (c.planted == Planted::LinkToAFile || c.planted == Planted::HardLink) {
+      EXPECT_EQ(read_file(target), "keep me") << c.name;
+    } else if (c.planted == Planted::LinkToNothing) {
+      EXPECT_NE(lstat(target.c_str(), &info), 0) << c.name;
+    } else if (c.planted == Planted::Fifo) {
+      EXPECT_TRUE(lstat(log.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) << c.name;
+    }
+  }
+}
+
+// The open log does not reach the programs a job may start.
+TEST(DiagLog, ChildProcessesDoNotInheritTheLog) {
   TempDir dir;
-  testkit::write_file(dir.file("target"), "keep me");
-  ASSERT_EQ(symlink(dir.file("target").c_str(), dir.file("log").c_str()), 0);
-  EXPECT_FALSE(OpenLogAt(dir.file("log").c_str()));
-  EXPECT_EQ(WriteLog("dropped"), -1);
-  EXPECT_EQ(read_file(dir.file("target")), "keep me");
+  ASSERT_TRUE(OpenLogAt(dir.file("log").c_str()));
+  std::string command = "ls -l /proc/self/fd > '" + dir.file("fds") + "'";
+  int status = std::system(command.c_str());
+  CloseLog();
+  ASSERT_EQ(status, 0);
+  std::string fds = read_file(dir.file("fds"));
+  EXPECT_NE(fds.find("/proc/"), std::string::npos) << fds;
+  EXPECT_EQ(fds.find(dir.file("log")), std::string::npos) << fds;
 }
 
 TEST(DiagLog, NewLogIsNotWritableByOthers) {

@@ -98,17 +98,17 @@ std::string white_block(int bytesPerRow, int rows, int copies = 1,
 }
 
 const char kNoMemory[] = "ERROR: Unable to allocate memory\n";
+const char kNotRaster[] = "ERROR: Unable to read raster data\n";
 
 } // namespace
 
-// A raster stream, the output and messages the filter gives for it, and for a header that
-// libcups' reader may come to refuse, the quiet end it then gets instead.
+// A raster stream, and the output, messages and exit status the filter gives for it.
 struct RasterCase {
   const char *name;
   std::function<std::string()> stream;
   std::string out;
   std::string err;
-  bool orRefusedByLibcups = false;
+  int status = 0;
 };
 
 // Show the case by its name in test listings and failures.
@@ -121,9 +121,7 @@ class HostileRaster : public testing::TestWithParam<RasterCase> {};
 TEST_P(HostileRaster, GetsItsBehaviourWithoutCrashing) {
   const RasterCase &c = GetParam();
   RunResult run = run_job("", c.stream());
-  EXPECT_EQ(run.status, 0);
-  if (c.orRefusedByLibcups && run.out.empty() && run.err.empty())
-    return;
+  EXPECT_EQ(run.status, c.status);
   EXPECT_TRUE(same_stream(run.out, c.out));
   EXPECT_EQ(run.err, c.err);
 }
@@ -131,11 +129,11 @@ TEST_P(HostileRaster, GetsItsBehaviourWithoutCrashing) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, HostileRaster,
     testing::Values(
-        RasterCase{"Empty", [] { return std::string(); }, "", ""},
+        RasterCase{"Empty", [] { return std::string(); }, "", kNotRaster, 1},
         RasterCase{"SyncWordOnly", [] { return write_raster({}).substr(0, 4); }, "", ""},
         RasterCase{"NotARasterStream", [] { return std::string("%!PS-Adobe-3.0\nshowpage\n"); }, "",
-                   ""},
-        RasterCase{"RandomBytes", [] { return random_bytes(1 << 16, false); }, "", ""},
+                   kNotRaster, 1},
+        RasterCase{"RandomBytes", [] { return random_bytes(1 << 16, false); }, "", kNotRaster, 1},
         RasterCase{"SyncWordThenRandomBytes",
                    [] { return write_raster({}).substr(0, 4) + random_bytes(1 << 16, false); }, "",
                    ""},
@@ -159,61 +157,79 @@ INSTANTIATE_TEST_SUITE_P(
                      return patched(write_raster({solid_page(16, 2, 255)}),
                                     offsetof(cups_page_header2_t, cupsBytesPerLine), 17);
                    },
-                   white_block(3, 2), "PAGE: 1 1\n", true},
+                   white_block(3, 2), "PAGE: 1 1\n"},
         RasterCase{"BitsPerPixelDisagreesWithWidth",
                    [] {
                      return patched(write_raster({solid_page(16, 2, 255)}),
                                     offsetof(cups_page_header2_t, cupsBitsPerPixel), 16);
                    },
-                   white_block(2, 2), "PAGE: 1 1\n", true},
+                   white_block(2, 2), "PAGE: 1 1\n"},
+        RasterCase{"PixelsEndAfterTheFirstRow",
+                   [] {
+                     RasterPage page = solid_page(8, 4, 0);
+                     page.pixels.resize(8);
+                     return write_raster({page});
+                   },
+                   command_block({}, 1, 4, std::string("\x00\xFF\xFF\xFF", 4), 1), "PAGE: 1 1\n"},
         RasterCase{"HeaderWithoutPixels", [] { return crafted_stream({claimed_page(16, 16, 2)}); },
                    white_block(2, 2), "PAGE: 1 1\n"},
         RasterCase{
             "HugeWidthAndHeight",
             [] { return crafted_stream({claimed_page(0x1fffffff, 0x1fffffff, 0xffffffff)}); }, "",
-            std::string("PAGE: 1 1\n") + kNoMemory},
+            std::string("PAGE: 1 1\n") + kNoMemory, 1},
         RasterCase{"GrayPageOneByteOverTheSigned32BitBound",
                    [] { return crafted_stream({claimed_page(65536, 65536, 32768)}); }, "",
-                   std::string("PAGE: 1 1\n") + kNoMemory},
+                   std::string("PAGE: 1 1\n") + kNoMemory, 1},
         RasterCase{"TallNarrowPageOverTheSigned32BitBound",
                    [] { return crafted_stream({claimed_page(8, 8, 0x10000000)}); }, "",
-                   std::string("PAGE: 1 1\n") + kNoMemory},
+                   std::string("PAGE: 1 1\n") + kNoMemory, 1},
         RasterCase{"HugePageAfterAGoodOne",
                    [] {
                      return crafted_stream({white_page(8, 1),
                                             claimed_page(0x1fffffff, 0x1fffffff, 0xffffffff),
                                             white_page(8, 1)});
                    },
-                   white_block(1, 1), std::string("PAGE: 1 1\nPAGE: 2 1\n") + kNoMemory},
-        RasterCase{"ZeroHeightAfterAGoodPage",
-                   [] {
-                     return crafted_stream({white_page(8, 1), claimed_page(8, 8, 0)});
-                   },
-                   white_block(1, 1), "PAGE: 1 1\n"},
+                   white_block(1, 1), std::string("PAGE: 1 1\nPAGE: 2 1\n") + kNoMemory, 1},
+        // The pages behind a header that libcups refuses are never read.
+        RasterCase{
+            "ZeroHeightAfterAGoodPage",
+            [] {
+              return crafted_stream({white_page(8, 1), claimed_page(8, 8, 0), white_page(8, 1)});
+            },
+            white_block(1, 1), "PAGE: 1 1\n"},
         RasterCase{"LargestCopyCount",
                    [] {
                      return crafted_stream({white_page(
                          8, 1, [](cups_page_header2_t &h) { h.NumCopies = 0xffffffff; })});
                    },
                    white_block(1, 1, -1), "PAGE: 1 -1\n"},
+        // Eight 1-bit pixels a byte would be 64 dots a row; read as gray bytes (dark below 161)
+        // they are 8: 0x00 0xFF 0xA0 0xA1 0x01 0xFE 0x7F 0x80 gives dark 10101011.
         RasterCase{"OneBitPixelsReadAsGrayBytes",
                    [] {
-                     return crafted_stream({white_page(8, 2, [](cups_page_header2_t &h) {
+                     CraftedPage page = white_page(8, 2, [](cups_page_header2_t &h) {
                        h.cupsWidth = 64;
                        h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
-                     })});
+                     });
+                     page.pixels = std::string("\x00\xFF\xA0\xA1\x01\xFE\x7F\x80", 8) +
+                                   std::string("\xFF\xFF\xFF\xFF\x00\x00\x00\x00", 8);
+                     return crafted_stream({page});
                    },
-                   white_block(1, 2), "PAGE: 1 1\n"},
+                   command_block({}, 1, 2, "\x54\xF0", 1), "PAGE: 1 1\n"},
+        // Four RGB pixels (black, white, red, green) read as twelve gray bytes.
         RasterCase{"RgbPixelsReadAsGrayBytes",
                    [] {
-                     return crafted_stream({white_page(12, 1, [](cups_page_header2_t &h) {
+                     CraftedPage page = white_page(12, 1, [](cups_page_header2_t &h) {
                        h.cupsWidth = 4;
                        h.cupsBitsPerPixel = 24;
                        h.cupsColorSpace = CUPS_CSPACE_RGB;
                        h.cupsNumColors = 3;
-                     })});
+                     });
+                     page.pixels =
+                         std::string("\x00\x00\x00\xFF\xFF\xFF\xFF\x00\x00\x00\xFF\x00", 12);
+                     return crafted_stream({page});
                    },
-                   white_block(2, 1), "PAGE: 1 1\n"}),
+                   command_block({}, 2, 1, "\x1E\x2F", 1), "PAGE: 1 1\n"}),
     testing::PrintToStringParamName());
 
 // A field of the page header: its name and where it starts.
@@ -520,8 +536,6 @@ namespace {
 // The largest argument the kernel passes, less its NUL.
 constexpr size_t kLongestArgument = 128 * 1024 - 1;
 
-const char kUsage[] = "ERROR: strobane job-id user title copies options [file]\n";
-
 // The arguments of job 1 with the given options.
 std::vector<std::string> job_args(const std::string &options) {
   return {"1", "user", "title", "1", options};
@@ -565,40 +579,34 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      0, white_block(1, 1), "PAGE: 1 1\n"},
         ArgumentCase{"InputFileIsADirectory",
-                     [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/"}; }, 0,
-                     "", ""},
+                     [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/"}; }, 1,
+                     "", kNotRaster},
         ArgumentCase{
             "InputFileIsEndlessZeros",
-            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/dev/zero"}; }, 0,
-            "", ""},
+            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "/dev/zero"}; }, 1,
+            "", kNotRaster},
         ArgumentCase{"InputFileIsMissing",
                      [] {
                        return std::vector<std::string>{"1", "user", "title",
                                                        "1", "",     "/nonexistent/job.ras"};
                      },
-                     0, "", ""},
+                     1, "", "ERROR: Unable to open raster file - No such file or directory\n"},
         ArgumentCase{"InputFileNameAsLongAsAnArgumentMayBe",
                      [] {
                        return std::vector<std::string>{
                            "1", "user", "title", "1", "", std::string(kLongestArgument, 'f')};
                      },
-                     0, "", ""},
-        ArgumentCase{"OneArgumentTooFew",
-                     [] {
-                       return std::vector<std::string>{"1", "user", "title", "1"};
-                     },
-                     1, "", kUsage},
-        ArgumentCase{
-            "OneArgumentTooMany",
-            [] { return std::vector<std::string>{"1", "user", "title", "1", "", "f", "x"}; }, 1, "",
-            kUsage}),
+                     1, "", "ERROR: Unable to open raster file - File name too long\n"},
+        ArgumentCase{"InputFileNameEmpty",
+                     [] { return std::vector<std::string>{"1", "user", "title", "1", "", ""}; }, 1,
+                     "", "ERROR: Unable to open raster file - No such file or directory\n"}),
     testing::PrintToStringParamName());
 
-TEST(HostileStreams, ClosedStandardInputEndsTheJobQuietly) {
+TEST(HostileStreams, ClosedStandardInputFailsTheJob) {
   FilterProcess filter(job_args(""), InputKind::Closed);
-  EXPECT_EQ(filter.wait_exit(60s), 0);
+  EXPECT_EQ(filter.wait_exit(60s), 1);
   EXPECT_EQ(filter.output(), "");
-  EXPECT_EQ(filter.error_text(), "");
+  EXPECT_EQ(filter.error_text(), kNotRaster);
 }
 
 // With its reader gone nothing the filter writes can reach the printer: SIGPIPE ends it at

@@ -231,7 +231,7 @@ TEST(JobOptions, SettingsReachTheCommandBlock) {
   settings.pageHeight = 25;
   settings.speed = 6;
   settings.darkness = 15;
-  settings.mediaTracking = 2;
+  settings.gap = "GAP 0.120,0.000\r\n";
   settings.horizontal = 16;
   settings.vertical = -4;
   EXPECT_EQ(run.out, command_block(settings, 1, 1, "\xFF", 1));

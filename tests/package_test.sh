@@ -17,11 +17,7 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2
 deb=$(ls "$work"/strobane_*.deb)
 echo "package: $(basename "$deb")"
 
-depends=$(dpkg-deb -f "$deb" Depends)
-echo "depends: $depends"
-for package in libcups2 cups-filters; do
-  echo ", $depends," | grep -q ", $package[ ,]" || fail "the package does not depend on $package"
-done
+"$(dirname "$0")/package_depends.sh" "$deb" || exit 1
 
 # The filter goes where cupsd looks for it, owned by root and writable by no one else.
 filter_dir=$(cups-config --serverbin)/filter

@@ -116,6 +116,10 @@ TEST(PpdDefaults, IntegerAttributesAreReadAndStoredInSixteenBits) {
       {"*DefaultMediaTracking: 3", &label_doc_t::mediaTracking, 3},
       {"*DefaultPrintMode: Dither", &label_doc_t::mode, 0},
       {"*DefaultPrintMode: 65538", &label_doc_t::mode, 2},
+      // libcups gives an empty value as empty text, which has no digits, and keeps no
+      // attribute for a keyword without a colon, which leaves the built-in 7.
+      {"*DefaultDarkness:", &label_doc_t::darkness, 0},
+      {"*DefaultDarkness", &label_doc_t::darkness, 7},
   };
   for (const Case &c : cases)
     EXPECT_EQ(settle_with_ppd(std::string(c.line) + "\n").doc.*c.field, c.value) << c.line;
@@ -197,7 +201,7 @@ TEST(PpdDefaults, JobOptionsOverrideThePpd) {
   settings.darkness = 3;
   settings.pageWidth = 51;
   settings.pageHeight = 25;
-  settings.mediaTracking = 3;
+  settings.gap = "";
   settings.speed = 6;
   EXPECT_EQ(binary.out, command_block(settings, 1, 1, "\xFF", 1));
 

@@ -212,7 +212,7 @@ part_ipp() {
   for file in png jpeg; do
     print_job "$file" label "$work/label.${file/jpeg/jpg}" "image/$file" copies=2
     got=$(summary "$work/jobs/$file.prn" 203.2)
-    [ "$(echo "$got" | grep -c ', copies 1$')" = 2 ] || fail "$file: two labels expected: $got"
+    [ "$(echo "$got" | grep -cE ', copies 1(,|$)')" = 2 ] || fail "$file: two labels expected: $got"
     for dark in $(echo "$got" | sed -n 's/.*dark \([0-9]*\) dots.*/\1/p'); do
       local want
       want=$(cat "$work/label.dark")
@@ -348,7 +348,7 @@ EOF
       [ "$(echo "$got" | grep -c "^label")" -ge "$labels" ] && break
       sleep 0.2
     done
-    [ "$(echo "$got" | grep -c "^label [0-9]*: $size .*, copies 1$")" = "$labels" ] ||
+    [ "$(echo "$got" | grep -cE "^label [0-9]*: $size .*, copies 1(,|$)")" = "$labels" ] ||
       fail "$job: expected $labels labels of $size, got:
 $got"
     if echo "$got" | grep -q "dark 0 dots"; then fail "$job: a blank label: $got"; fi

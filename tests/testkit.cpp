@@ -132,10 +132,7 @@ RunResult run_job(const std::string &options, const std::string &raster, const E
 std::string setup_lines(const BlockSettings &s) {
   std::string lines =
       "SIZE " + std::to_string(s.pageWidth) + "mm," + std::to_string(s.pageHeight) + "mm\r\n";
-  if (s.mediaTracking == 0)
-    lines += "GAP 0.000,0.000\r\n";
-  else if (s.mediaTracking == 1 || s.mediaTracking == 2)
-    lines += "GAP 0.120,0.000\r\n";
+  lines += s.gap;
   lines += "SPEED " + std::to_string(s.speed) + "\r\n";
   lines += "DENSITY " + std::to_string(s.darkness) + "\r\n";
   lines += "DIRECTION 0,0\r\nREFERENCE 0,0\r\nOFFSET 0.000\r\nSHIFT 0\r\nSET PEEL OFF\r\n"

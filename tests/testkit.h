@@ -66,9 +66,11 @@ RunResult run_filter_binary(const std::vector<std::string> &args, const std::str
 RunResult run_job(const std::string &options, const std::string &raster,
                   const EnvChanges &env = {});
 
-// Settings as the job would hold them; defaults are the built-in ones.
+// What one block says; defaults are those of the built-in settings. The GAP line is
+// written out whole ("" for none), so that no test works it out the way the filter does.
 struct BlockSettings {
-  int pageWidth = 60, pageHeight = 40, mediaTracking = 0, speed = 4, darkness = 7;
+  int pageWidth = 60, pageHeight = 40, speed = 4, darkness = 7;
+  std::string gap = "GAP 0.000,0.000\r\n";
   int horizontal = 0, vertical = 0;
 };
 

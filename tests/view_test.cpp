@@ -123,16 +123,21 @@ TEST(ViewRoundTrip, DecodedImageEqualsTheConversionRuleInEveryMode) {
 }
 
 // The binary's pictures: white paper with the bitmap at its position, clipped at the edges.
+// Dark dots cut off by an edge are a warning; a white margin past it shows only in the
+// summary (here the bitmap's 5 padding columns, which are white).
 TEST(ViewRoundTrip, PicturesPlaceTheBitmapOnThePaperAndClipIt) {
   struct Case {
     int horizontal, vertical;
-    const char *overhang;
+    std::string warning, overhang;
   } cases[] = {
-      {0, 0, ""},
-      {16, 8, ""},
-      {-3, 5, "by 3 dots on the left"},
-      {-16, -7, "by 16 dots on the left, 7 dots at the top"},
-      {237, 150, "by 21 dots on the right, 4 dots at the bottom"},
+      {0, 0, "", ""},
+      {16, 8, "", ""},
+      {221, 0, "", ", overhang 5 dots on the right"},
+      {-3, 5, "27 dark dots fall outside the label on the left", ", overhang 3 dots on the left"},
+      {-16, -7, "152 dark dots fall outside the label: 139 on the left, 13 at the top",
+       ", overhang 16 dots on the left, 7 dots at the top"},
+      {237, 150, "142 dark dots fall outside the label: 135 on the right, 7 at the bottom",
+       ", overhang 21 dots on the right, 4 dots at the bottom"},
   };
   const testkit::RasterPage page = random_page(19, 14, 1, 11);
   const std::vector<uint8_t> image = expected_image(page, 1);
@@ -146,8 +151,9 @@ TEST(ViewRoundTrip, PicturesPlaceTheBitmapOnThePaperAndClipIt) {
                              .out;
     ViewRun run = run_view(dir, "-o pic", stream);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err.find("warning") != std::string::npos, *c.overhang != '\0') << run.err;
-    EXPECT_NE(run.err.find(c.overhang), std::string::npos) << run.err;
+    EXPECT_EQ(run.err,
+              c.warning.empty() ? "" : "strobane-view: label 1: warning: " + c.warning + "\n");
+    EXPECT_TRUE(run.out.ends_with(" dots, copies 1" + c.overhang + "\n")) << run.out;
 
     Picture picture = read_png(dir.file("pic-1.png"));
     ASSERT_EQ(picture.width, 240u);
@@ -202,6 +208,22 @@ TEST(ViewSummary, MillimetresBecomeDotsRoundedToNearest) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(mm_to_dots(c.mm, c.milliDpi), c.dots) << c.mm << " mm at " << c.milliDpi;
+}
+
+TEST(ViewSummary, LostDotsAreCountedBySide) {
+  struct Case {
+    lost_dots_t lost;
+    std::string text;
+  } cases[] = {
+      {{0, 0, 0, 0}, ""},
+      {{0, 0, 0, 1}, "1 dark dot falls outside the label at the bottom"},
+      {{0, 4, 0, 0}, "4 dark dots fall outside the label at the top"},
+      {{2, 0, 7, 3},
+       "12 dark dots fall outside the label: 2 on the left, 7 on the right, 3 at the "
+       "bottom"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(lost_dots_text(c.lost), c.text);
 }
 
 // A good stream cut anywhere is malformed, except at the end of a label.
@@ -318,6 +340,7 @@ TEST(ViewMalformed, BinaryExitsOneAndKeepsCompleteLabels) {
   EXPECT_NE(run.err.find("byte " + std::to_string(good.size())), std::string::npos) << run.err;
 }
 
+// Each stream holds the text given, or is empty when the case expects nothing there.
 TEST(ViewCommandLine, UsageErrorsExitTwoAndHelpExitsZero) {
   testkit::TempDir dir;
   struct Case {
@@ -327,17 +350,79 @@ TEST(ViewCommandLine, UsageErrorsExitTwoAndHelpExitsZero) {
   } cases[] = {
       {"--help", 0, "usage: strobane-view [--check] [--dpi N] [-o PREFIX] [FILE]", ""},
       {"--dpi", 2, "", "--dpi needs a value"},
-      {"--dpi 0", 2, "", "--dpi needs a number"},
+      {"--dpi 0", 2, "", "--dpi needs a number from 1 to 2400, not \"0\""},
+      {"--dpi 0.999", 2, "", "--dpi needs a number"},
+      {"--dpi 2400.001", 2, "", "--dpi needs a number"},
       {"--dpi 8x", 2, "", "--dpi needs a number"},
+      {"--dpi 1", 0, "", ""},
+      {"--dpi 2400", 0, "", ""},
       {"--bogus", 2, "", "unexpected argument \"--bogus\""},
       {"a b", 2, "", "unexpected argument \"b\""},
-      {"missing.prn", 2, "", "cannot open missing.prn"},
+      {"missing.prn", 2, "", "cannot open missing.prn: No such file or directory"},
+      {".", 2, "", "cannot open .: Is a directory"},
       {"-", 0, "", ""},
   };
   for (const Case &c : cases) {
     ViewRun run = run_view(dir, c.args, "");
     EXPECT_EQ(run.status, c.status) << c.args;
-    EXPECT_NE(run.out.find(c.out), std::string::npos) << c.args << ": " << run.out;
-    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.args << ": " << run.err;
+    if (c.out.empty())
+      EXPECT_EQ(run.out, "") << c.args;
+    else
+      EXPECT_NE(run.out.find(c.out), std::string::npos) << c.args << ": " << run.out;
+    if (c.err.empty())
+      EXPECT_EQ(run.err, "") << c.args;
+    else
+      EXPECT_NE(run.err.find(c.err), std::string::npos) << c.args << ": " << run.err;
+  }
+}
+
+// Pictures are tagged with the resolution, in dots per metre as PNG keeps it.
+TEST(ViewPictures, CarryTheirResolution) {
+  std::string stream = two_label_stream();
+  for (auto [dpi, dotsPerMetre] : {std::pair{"", 8000u}, std::pair{"--dpi 304.8", 12000u}}) {
+    testkit::TempDir dir;
+    ASSERT_EQ(run_view(dir, dpi, stream).status, 0) << dpi;
+    std::string png = testkit::read_file(dir.file("label-1.png"));
+    size_t chunk = png.find("pHYs");
+    ASSERT_NE(chunk, std::string::npos) << dpi;
+    auto word = [&](size_t at) {
+      uint32_t value = 0;
+      for (size_t i = 0; i < 4; i++)
+        value = value << 8 | static_cast<uint8_t>(png[at + i]);
+      return value;
+    };
+    EXPECT_EQ(word(chunk + 4), dotsPerMetre) << dpi;
+    EXPECT_EQ(word(chunk + 8), dotsPerMetre) << dpi;
+    EXPECT_EQ(png[chunk + 12], 1) << "unit: the metre";
+  }
+}
+
+// A label that cannot be drawn is still summarised; the run then exits 1, except with --check.
+TEST(ViewPictures, PaperOutsideTheLimitsOrAnUnwritablePictureExitsOne) {
+  auto stream = [](int widthMm) {
+    testkit::BlockSettings settings;
+    settings.pageWidth = widthMm;
+    return testkit::command_block(settings, 1, 1, "\xFF", 1);
+  };
+  struct Case {
+    std::string args, stream;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"", stream(0), 1, "label 1: no picture: a paper of 0x320 dots cannot be drawn"},
+      {"", stream(4097), 1, "label 1: no picture: a paper of 32776x320 dots cannot be drawn"},
+      {"", stream(4096), 0, ""},
+      {"--check", stream(0), 0, ""},
+      {"-o missing/pic", stream(60), 1, "strobane-view: missing/pic-1.png: "},
+  };
+  for (const Case &c : cases) {
+    testkit::TempDir dir;
+    ViewRun run = run_view(dir, c.args, c.stream);
+    EXPECT_EQ(run.status, c.status) << c.args << " " << c.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    if (c.err.empty())
+      EXPECT_EQ(run.err, "");
+    else
+      EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -124,9 +125,11 @@ int view_stream(std::istream &in, const view_options_t &options) {
       printf("%s\n", summary_line(number, block, geometry).c_str());
       fflush(stdout);
     }
-    std::string overhang = overhang_text(geometry);
-    if (!overhang.empty())
-      fprintf(stderr, "strobane-view: label %d: warning: %s\n", number, overhang.c_str());
+    // Only dots that the paper cuts off are worth a warning: a white margin past the
+    // edge is how a page rounded up to whole dots overhangs a size in millimetres.
+    std::string lost = lost_dots_text(lost_dark_dots(block, geometry));
+    if (!lost.empty())
+      fprintf(stderr, "strobane-view: label %d: warning: %s\n", number, lost.c_str());
     if (!options.check)
       picturesWritten = write_picture(options, number, block, geometry) && picturesWritten;
   };
@@ -150,8 +153,14 @@ int main(int argc, char *argv[]) {
     std::ios::sync_with_stdio(false);
     return view_stream(std::cin, options);
   }
+  // A directory opens as a stream but reads as nothing, which would pass for an empty job.
   std::ifstream file(options.input, std::ios::binary);
-  if (!file) {
+  std::error_code ignored;
+  if (file && std::filesystem::is_directory(options.input, ignored)) {
+    errno = EISDIR;
+    file.close();
+  }
+  if (!file.is_open()) {
     fprintf(stderr, "strobane-view: cannot open %s: %s\n", options.input.c_str(), strerror(errno));
     return 2;
   }

@@ -1,0 +1,46 @@
+#!/bin/sh
+# Check a built Debian package's relations: it depends on the packages that hold every
+# shared library its programs load (libcups2, libpng16-16, the C and C++ runtimes) and
+# on cups-filters, and recommends cups.
+# Usage: package_depends.sh PACKAGE.deb
+set -eu
+deb=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+depends=$(dpkg-deb -f "$deb" Depends)
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "depends: $depends"
+echo "recommends: $recommends"
+
+# True when the relation field lists the package, with or without a version.
+lists() {
+  echo ", $1," | grep -q ", $2[ ,]"
+}
+
+for package in libcups2 libpng16-16 libstdc++6 cups-filters; do
+  lists "$depends" "$package" || fail "the package does not depend on $package"
+done
+lists "$recommends" cups || fail "the package does not recommend cups"
+
+# Every library a packaged program needs comes from a package it depends on (the
+# native one: cross toolchains hold libraries of the same name).
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+dpkg-deb -x "$deb" "$work/root"
+find "$work/root" -type f -perm -u+x | sort >"$work/programs"
+while read -r program; do
+  objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }' >"$work/needed"
+  [ -s "$work/needed" ] || fail "${program#"$work/root"} needs no shared library"
+  while read -r soname; do
+    owner=$(dpkg -S "*/$soname" 2>/dev/null | grep "/$multiarch/$soname\$" | head -n 1 | cut -d: -f1)
+    [ -n "$owner" ] || fail "no installed package holds $soname, which ${program#"$work/root"} needs"
+    lists "$depends" "$owner" ||
+      fail "${program#"$work/root"} needs $soname from $owner, which the package does not depend on"
+  done <"$work/needed"
+done <"$work/programs"
+echo "the package depends on what its programs load"
