@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Install what the build, the tests and the tools use (Debian 12). Run as root.
 set -e
 export DEBIAN_FRONTEND=noninteractive

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Build the filter and its viewer, print a sample label job to a file as CUPS would run
 # the filter, and draw the label; then print a PDF through CUPS's own filters the same way.
 set -e

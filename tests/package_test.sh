@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Build the Debian package with CPack and check what it installs and what it
 # depends on, and that cmake --install installs the same files.
 # Usage: package_test.sh BUILD_DIR
