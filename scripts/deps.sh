@@ -7,14 +7,17 @@ packages="g++ make cmake libcups2-dev cups-ppdc libgtest-dev libpng-dev libbench
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
 fi
-# dpkg-shlibdeps and file, with which CPack works out the Debian package's library
-# dependencies, and netpbm, whose pngtopam reads the viewer's pictures in the print test.
+# netpbm, whose pngtopam reads the viewer's pictures in the print test; what builds and
+# checks the Debian package (build-essential for dpkg-buildpackage, debhelper, lintian,
+# the printer application's build dependencies) and debootstrap, which makes the fresh
+# Debian 12 that it is installed on; zbarimg, which reads the sample label's barcodes.
 if [ "$1" = "--test" ]; then
-  packages="$packages dpkg-dev file netpbm"
+  packages="$packages netpbm build-essential debhelper lintian libpappl-dev pkgconf debootstrap zbar-tools"
 fi
-# CUPS's own filters, with ghostscript, for the PDF sample of scripts/sample.sh.
+# CUPS's own filters, with ghostscript, to print the sample label as a queue does, and
+# zbarimg to read its barcodes.
 if [ "$1" = "--sample" ]; then
-  packages="$packages cups-filters ghostscript"
+  packages="$packages cups-filters ghostscript zbar-tools"
 fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then
