@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application's two models and the callback that describes them to PAPPL.
 #pragma once
 

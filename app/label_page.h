@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One page of a printer application job: the raster lines that PAPPL hands over,
 // gathered into the gray page that the label block is made from.
 #pragma once

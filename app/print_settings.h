@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A printer application job's IPP settings turned into the label settings record,
 // with the same meaning as the PPD's options have for the filter.
 #pragma once

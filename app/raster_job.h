@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A job's pages in, one label command block per page to the device.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's test label: its model, its settings and a few bars.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plain names for the printer's settings on the web pages.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Time the whole filter on a 500-page job of 4 x 6 in labels at 203 dpi beside
 # read_floor, which only reads the same raster stream with libcups: wall time,
 # CPU time and peak memory of each, runs interleaved, and the ratio of the best.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversion speed of Gray2Bytes in every mode on two label sizes, beside the
 // pixel-by-pixel rule (the baseline) and a memcpy of the same gray page (the floor).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Read a raster job on standard input with libcups, line by line into one row
 // buffer, and discard it: the least work any filter of that job must do.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter's entry point, kept in the library so that tests and tools can run it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job settings record and the order in which its three layers fill it.
 #pragma once
 

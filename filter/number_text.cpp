@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "filter/number_text.h"
 
 int32_t text_to_int(const char *text) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text-to-number conversions with a defined result for every input.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PPD layer: the printer's Default... attributes over the built-in defaults.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A program that loses a strdup'ed copy, as a leak of the filter's own would look:
 // scripts/fuzz.sh runs it under the fuzz targets' leak suppressions and requires
 // LeakSanitizer to report it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz the job option layer: any text as the options argument, parsed by libcups,
 // and as the numeric arguments that the filter reads beside it.
 #include <cstdint>

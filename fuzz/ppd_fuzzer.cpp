@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz the PPD layer: any bytes as the file that the PPD variable names.
 #include <cstdint>
 #include <cstdio>

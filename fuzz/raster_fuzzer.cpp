@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz the page loop: the first byte picks the conversion mode, the rest is the
 // raster stream, rendered into a sink that discards the commands.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Write the raster fuzzer's seeds: pages as the tests make them, written by libcups'
 // own writer in each stream format it reads, each file led by the mode byte.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter's diagnostic log: one time-stamped line per call, "\r\n" line ends,
 // flushed at once, in a file that every job empties and writes anew.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "render/gray2bytes.h"
 
 #include <cstring>

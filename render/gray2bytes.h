@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversion of an 8-bit gray page to a packed 1-bit image by one of five rules.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The label command block of one page, written through a sink.
 #pragma once
 

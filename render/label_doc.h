@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The settings of one label job, filled by a front end and read by the block writer.
 #pragma once
 

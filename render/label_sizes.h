@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The named label sizes and the rule that turns a custom size into millimetres.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page loop: raster pages in, one label command block per page out.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Cross-build the conversion and its GoogleTest tests for 64-bit ARM and run them
 # under qemu-user, so the portable fast path is proven on a second architecture.
 set -e

@@ -1,19 +1,29 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Install what the build, the tests and the tools use (Debian 12). Run as root.
 set -e
 export DEBIAN_FRONTEND=noninteractive
-packages="g++ make cmake libcups2-dev cups-ppdc libgtest-dev libpng-dev libbenchmark-dev"
+# PAPPL builds the printer application.
+packages="g++ make cmake pkgconf libcups2-dev cups-ppdc libgtest-dev libpng-dev libbenchmark-dev libpappl-dev"
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
 fi
-# dpkg-shlibdeps and file, with which CPack works out the Debian package's library
-# dependencies, and netpbm, whose pngtopam reads the viewer's pictures in the print test.
+# netpbm, whose pngtopam reads the viewer's pictures in the print test; what builds and
+# checks the Debian package (build-essential for dpkg-buildpackage, debhelper, lintian,
+# the printer application's build dependencies) and debootstrap, which makes the fresh
+# Debian 12 that it is installed on; zbarimg, which reads the sample label's barcodes.
 if [ "$1" = "--test" ]; then
-  packages="$packages dpkg-dev file netpbm"
+  packages="$packages netpbm build-essential debhelper lintian debootstrap zbar-tools"
 fi
-# CUPS's own filters, with ghostscript, for the PDF sample of scripts/sample.sh.
+# The full cups package, whose rastertopwg lets a driverless queue send a PDF to the
+# printer application, and python3, which draws the gray test picture.
+if [ "$1" = "--test" ]; then
+  packages="$packages cups python3"
+fi
+# CUPS's own filters, with ghostscript, to print the sample label as a queue does, and
+# zbarimg to read its barcodes.
 if [ "$1" = "--sample" ]; then
-  packages="$packages cups-filters ghostscript"
+  packages="$packages cups-filters ghostscript zbar-tools"
 fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then

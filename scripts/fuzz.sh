@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Build the libFuzzer targets with AddressSanitizer and UndefinedBehaviorSanitizer
 # and run each for a bounded time; a crash, a sanitizer report, a leak or a timeout
 # fails. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET] (default 60).

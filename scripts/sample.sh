@@ -1,32 +1,65 @@
 #!/bin/sh
-# Build the filter and its viewer, print a sample label job to a file as CUPS would run
-# the filter, and draw the label; then print a PDF through CUPS's own filters the same way.
+# SPDX-License-Identifier: Apache-2.0
+# Build the filter, the printer application and the viewer; print the sample shipping
+# label to a file the way a queue with the 203 dpi PPD prints it, draw the label and read
+# its barcodes off the picture; then print it through the printer application.
 set -e
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh --sample
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTROBANE_BUILD_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)"
 mkdir -p out
-build/sample-raster out/sample.ras 1 812 1218 2
-build/strobane 1 "$(id -un)" sample 1 "PageSize=4.00x6.00in Darkness=10 PrintMode=2" \
-  < out/sample.ras > out/sample.prn
-echo "label command stream: $(pwd)/out/sample.prn ($(wc -c < out/sample.prn) bytes)"
-build/strobane-view -o out/sample out/sample.prn
-echo "label picture: $(pwd)/out/sample-1.png"
 
-# A PDF printed the way a queue with our PPD prints it: CUPS's pdftopdf and
-# gstoraster render it to raster by the PPD, our filter turns that into labels.
-scripts/deps.sh --sample
+# The label as the PDF that an application would print.
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=out/shipping-label.pdf \
+  samples/shipping-label.ps
+
+# CUPS's own pdftopdf and gstoraster render it to raster by the PPD, as a queue does,
+# and our filter turns that into the label command stream.
 filters=$(cups-config --serverbin)/filter
-options="PageSize=4.00x6.00in Darkness=10"
+options="PageSize=4.00x6.00in"
 export PPD=build/driver/ppd/strb203.ppd CONTENT_TYPE=application/pdf \
   FINAL_CONTENT_TYPE=application/vnd.cups-raster
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=out/pdf-sample.pdf tests/data/labels.ps
-"$filters/pdftopdf" 2 "$(id -un)" pdf-sample 2 "$options" out/pdf-sample.pdf \
-  > out/pdf-sample-pages.pdf 2> out/pdf-sample.log
-"$filters/gstoraster" 2 "$(id -un)" pdf-sample 2 "$options" out/pdf-sample-pages.pdf \
-  > out/pdf-sample.ras 2>> out/pdf-sample.log
-build/strobane 2 "$(id -un)" pdf-sample 2 "$options" out/pdf-sample.ras > out/pdf-sample.prn
-echo "PDF label command stream: $(pwd)/out/pdf-sample.prn ($(wc -c < out/pdf-sample.prn) bytes)"
-build/strobane-view -o out/pdf-sample out/pdf-sample.prn
-echo "PDF label pictures: $(pwd)/out/pdf-sample-1.png, $(pwd)/out/pdf-sample-2.png"
+"$filters/pdftopdf" 1 "$(id -un)" shipping-label 1 "$options" out/shipping-label.pdf \
+  > out/shipping-label-pages.pdf 2> out/shipping-label.log
+"$filters/gstoraster" 1 "$(id -un)" shipping-label 1 "$options" out/shipping-label-pages.pdf \
+  > out/shipping-label.ras 2>> out/shipping-label.log
+build/strobane 1 "$(id -un)" shipping-label 1 "$options" out/shipping-label.ras \
+  > out/shipping-label.prn 2>> out/shipping-label.log
+echo "label command stream: $(pwd)/out/shipping-label.prn ($(wc -c < out/shipping-label.prn) bytes)"
+build/strobane-view -o out/shipping-label out/shipping-label.prn
+echo "label picture: $(pwd)/out/shipping-label-1.png"
+
+# A scanner's reading of the picture: the tracking number and the SSCC.
+zbarimg -q --nodbus out/shipping-label-1.png
+
+# The same label through the printer application, as an IPP client prints it: ghostscript
+# renders the PDF as PWG raster, and the application, started on 127.0.0.1 with a printer
+# whose device is a file, turns it into labels. It runs under a name of its own, so that
+# an installed service's socket and state stay untouched.
+port=${STROBANE_SAMPLE_PORT:-18632}
+mkdir -p out/app
+ln -sf "$(pwd)/build/app/strobane-printer-app" out/app/strobane-sample
+: > out/app-label.prn
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r203 -dcupsColorSpace=18 \
+  -dcupsBitsPerColor=8 -sOutputFile=out/shipping-label.pwg out/shipping-label.pdf 2>/dev/null
+out/app/strobane-sample server -o server-port="$port" -o server-options=no-tls \
+  -o spool-directory="$(pwd)/out/app/spool" -o state-file="$(pwd)/out/app/state" \
+  -o log-file="$(pwd)/out/app/log" &
+app=$!
+trap 'kill $app 2>/dev/null' EXIT
+sleep 1
+kill -0 "$app" 2>/dev/null || { echo "the printer application did not start (port $port taken?)"; exit 1; }
+out/app/strobane-sample add -d label -m strb203 -v "file://$(pwd)/out/app-label.prn" 2>/dev/null ||
+  true
+job=$(out/app/strobane-sample submit -d label -o media=na_index-4x6_4x6in out/shipping-label.pwg)
+echo "submitted to the printer application as job $job"
+for _ in $(seq 100); do
+  build/strobane-view --check out/app-label.prn 2>/dev/null | grep -q "^label 1" && break
+  sleep 0.2
+done
+build/strobane-view -o out/app-label out/app-label.prn
+echo "printer application's label: $(pwd)/out/app-label.prn, picture $(pwd)/out/app-label-1.png"
+if cmp -s out/app-label.prn out/shipping-label.prn; then
+  echo "the printer application sent the same bytes as the filter"
+fi

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Install everything the tests use, build, and run every test.
 set -e
 cd "$(dirname "$0")/.."

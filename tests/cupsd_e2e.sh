@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Print real documents through a private cupsd into the strobane filter and
 # check the label streams that come out, block by block and dot by dot.
 # Usage: cupsd_e2e.sh FILTER PPD_203DPI PPD_300DPI DATA_DIR VIEWER

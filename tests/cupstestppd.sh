@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Check a generated PPD with cupstestppd: it must pass, with no warning but the
 # expected one that its label size names are not Adobe's standard names.
 # Usage: cupstestppd.sh FILTER PPD

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real filter binary run as one link of a CUPS filter chain: pipes on its
 // standard input and output, so that a test can feed it slowly, stall its reader,
 // signal it mid-job and watch where it waits.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Check a built Debian package's relations: it depends on the packages that hold every
 # shared library its programs load (libcups2, libpng16-16, the C and C++ runtimes) and
 # on cups-filters, and recommends cups.

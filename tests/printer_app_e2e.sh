@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Drive the real printer application on 127.0.0.1 with ipptool and with a private
 # cupsd's driverless queue, and check the label streams that reach its file devices.
 # Usage: printer_app_e2e.sh PART APP FILTER VIEWER SAMPLE_RASTER PWG_PAGE DATA_DIR

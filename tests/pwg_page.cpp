@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Write one PWG raster page with any header values, for the printer application's
 // bad-input tests: pwg-page OUT WIDTH HEIGHT BITS COLORSPACE DPI [ROWS [BYTES_PER_LINE]].
 // ROWS lines of a stripe pattern are written (default all), so a smaller ROWS cuts the page.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared test helpers: raster streams written by libcups, the real filter binary
 // run as CUPS runs it, temporary files and the expected command block.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Write a CUPS raster job of shipping-label pages for samples and benchmarks:
 // bar-code strokes, blocks of text-like marks and a photo-like gradient.
 //

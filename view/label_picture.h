@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A label laid out as the printer lays it: the paper in dots, the bitmap on it,
 // and the text that describes it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The label command stream read back: its blocks, checked line by line against
 // the exact formats the filter writes.
 #pragma once

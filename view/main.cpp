@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // strobane-view: check a label command stream and draw each label as a PNG picture.
 #include <cerrno>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Black-and-white pictures written as PNG files through libpng.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Write a 4 x 6 in label at 203 dpi as an 8-bit PGM (bars, a gray ramp, a box) and
 # print how many of its pixels are darker than mid gray, the dots a threshold makes black.
 import sys
