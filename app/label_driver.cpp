@@ -52,8 +52,7 @@ void add_conversion_attributes(ipp_t *attrs) {
     keywords[i] = g_conversion_names[i].keyword;
   char name[64];
   snprintf(name, sizeof name, "%s-supported", kConversionAttribute);
-  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, kConversionCount, nullptr,
-                keywords);
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, kConversionCount, nullptr, keywords);
   snprintf(name, sizeof name, "%s-default", kConversionAttribute);
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, kConversionDefault);
 }
@@ -66,18 +65,18 @@ void add_everywhere_attributes(ipp_t *attrs) {
   ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
   ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr,
                 overrides);
-  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
-               nullptr, "auto");
-  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
-               nullptr, "auto");
-  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
-               nullptr, "normal");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
 }
 
 } // namespace
 
-bool describe_label_driver(pappl_system_t *, const char *driver_name, const char *,
-                           const char *, pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
+bool describe_label_driver(pappl_system_t *, const char *driver_name, const char *, const char *,
+                           pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
   const pappl_pr_driver_t *driver = nullptr;
   for (const pappl_pr_driver_t &candidate : g_label_drivers)
     if (!strcmp(candidate.name, driver_name))

@@ -8,9 +8,9 @@ inline constexpr int kDriverCount = 2;
 extern pappl_pr_driver_t g_label_drivers[kDriverCount];
 
 // Describe the named model: media, settings, resolution and the raster callbacks.
-bool describe_label_driver(pappl_system_t *system, const char *driver_name,
-                           const char *device_uri, const char *device_id,
-                           pappl_pr_driver_data_t *data, ipp_t **attrs, void *cbdata);
+bool describe_label_driver(pappl_system_t *system, const char *driver_name, const char *device_uri,
+                           const char *device_id, pappl_pr_driver_data_t *data, ipp_t **attrs,
+                           void *cbdata);
 
 // Report the printer's one supply, its labels, whose level the printer does not tell.
 void report_label_supplies(pappl_printer_t *printer, void *cbdata);

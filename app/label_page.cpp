@@ -70,8 +70,8 @@ bool start_label_page(label_page_t *page, const cups_page_header2_t *header,
   size_t grayBytes = static_cast<size_t>(page->image.bytesPerRow) * 8 * page->image.rows;
   page->grayPage = static_cast<uint8_t *>(malloc(grayBytes));
   if (!page->grayPage) {
-    snprintf(message, messageSize, "Unable to allocate memory for a %ux%u page.",
-             header->cupsWidth, header->cupsHeight);
+    snprintf(message, messageSize, "Unable to allocate memory for a %ux%u page.", header->cupsWidth,
+             header->cupsHeight);
     return false;
   }
   memset(page->grayPage, 255, grayBytes);

@@ -54,10 +54,14 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
       PAPPL_SOPTIONS_WEB_SECURITY | (noTls ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_WEB_TLS));
 
+  // As root, jobs spool under /var/spool; the log goes to standard error, which
+  // journald collects under systemd, unless log-file names a file.
+  const char *spool = cupsGetOption("spool-directory", num_options, options);
+  if (!spool && getuid() == 0)
+    spool = "/var/spool/strobane-printer-app";
+  const char *log = cupsGetOption("log-file", num_options, options);
   pappl_system_t *system = papplSystemCreate(
-      soptions, "Strobane Label Printers", port, "_print,_universal",
-      cupsGetOption("spool-directory", num_options, options),
-      cupsGetOption("log-file", num_options, options), level,
+      soptions, "Strobane Label Printers", port, "_print,_universal", spool, log ? log : "-", level,
       cupsGetOption("auth-service", num_options, options), false);
   if (!system)
     return nullptr;
@@ -73,8 +77,6 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   papplSystemSetFooterHTML(system, "Strobane label printer application");
   if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
     papplSystemSetAdminGroup(system, value);
-
-
 
   static char stateFile[1024];
   if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)

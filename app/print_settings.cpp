@@ -8,19 +8,27 @@
 #include "render/label_sizes.h"
 
 const label_media_t g_label_media[kLabelMediaCount] = {
-    {"om_small-photo_100x150mm", "100mmx150mm"}, {"oe_1-5x1-label_1.5x1in", "1.50x1.00in"},
-    {"oe_2x1-label_2x1in", "2.00x1.00in"},       {"oe_2x2-label_2x2in", "2.00x2.00in"},
+    {"om_small-photo_100x150mm", "100mmx150mm"},
+    {"oe_1-5x1-label_1.5x1in", "1.50x1.00in"},
+    {"oe_2x1-label_2x1in", "2.00x1.00in"},
+    {"oe_2x2-label_2x2in", "2.00x2.00in"},
     {"oe_2-25x1-25-label_2.25x1.25in", "2.25x1.25in"},
-    {"oe_3x1-label_3x1in", "3.00x1.00in"},       {"oe_3x1-25-label_3x1.25in", "3.00x1.25in"},
-    {"oe_3x2-label_3x2in", "3.00x2.00in"},       {"oe_3x3-label_3x3in", "3.00x3.00in"},
-    {"oe_4x1-label_4x1in", "4.00x1.00in"},       {"oe_4x2-label_4x2in", "4.00x2.00in"},
-    {"oe_4x3-label_4x3in", "4.00x3.00in"},       {"oe_4x4-label_4x4in", "4.00x4.00in"},
-    {"oe_4x5-label_4x5in", "4.00x5.00in"},       {"na_index-4x6_4x6in", "4.00x6.00in"},
-    {"oe_4x6-5-label_4x6.5in", "4.00x6.50in"},   {"oe_4x13-label_4x13in", "4.00x13.00in"},
+    {"oe_3x1-label_3x1in", "3.00x1.00in"},
+    {"oe_3x1-25-label_3x1.25in", "3.00x1.25in"},
+    {"oe_3x2-label_3x2in", "3.00x2.00in"},
+    {"oe_3x3-label_3x3in", "3.00x3.00in"},
+    {"oe_4x1-label_4x1in", "4.00x1.00in"},
+    {"oe_4x2-label_4x2in", "4.00x2.00in"},
+    {"oe_4x3-label_4x3in", "4.00x3.00in"},
+    {"oe_4x4-label_4x4in", "4.00x4.00in"},
+    {"oe_4x5-label_4x5in", "4.00x5.00in"},
+    {"na_index-4x6_4x6in", "4.00x6.00in"},
+    {"oe_4x6-5-label_4x6.5in", "4.00x6.50in"},
+    {"oe_4x13-label_4x13in", "4.00x13.00in"},
 };
 
 const conversion_name_t g_conversion_names[kConversionCount] = {
-    {"threshold", 0},        {"threshold-bold", 1},   {"dither-ordered", 2},
+    {"threshold", 0},        {"threshold-bold", 1}, {"dither-ordered", 2},
     {"dither-clustered", 3}, {"dither-fine", 4},
 };
 
@@ -77,7 +85,8 @@ void set_label_doc_from_job(label_doc_t *doc, const pappl_pr_options_t *options,
   // print-darkness moves it up or down (-100 to 100).
   int darkness = options->darkness_configured + options->print_darkness;
   darkness = darkness < 0 ? 0 : darkness > 100 ? 100 : darkness;
-  doc->darkness = store16(static_cast<int32_t>(std::lround(darkness * (kDarknessLevels - 1) / 100.0)));
+  doc->darkness =
+      store16(static_cast<int32_t>(std::lround(darkness * (kDarknessLevels - 1) / 100.0)));
 
   int speed = options->print_speed > 0 ? options->print_speed : kSpeedDefault;
   speed = speed < kSpeedMinimum ? kSpeedMinimum : speed > kSpeedMaximum ? kSpeedMaximum : speed;

@@ -99,8 +99,8 @@ label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options, int 
               "Label %dx%d mm, density %d, speed %d, tracking %d, position %d,%d, mode %d, "
               "%d copies per page",
               state->doc.pageWidth, state->doc.pageHeight, state->doc.darkness, state->doc.speed,
-              state->doc.mediaTracking, state->doc.horizontal, state->doc.vertical,
-              state->doc.mode, state->copies);
+              state->doc.mediaTracking, state->doc.horizontal, state->doc.vertical, state->doc.mode,
+              state->copies);
   return state;
 }
 
@@ -135,8 +135,7 @@ bool write_label_line(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, 
   return true;
 }
 
-bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device,
-                        unsigned) {
+bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device, unsigned) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
   return state && finish_page(job, state, device);
 }

@@ -80,16 +80,17 @@ bool write_raster(const char *path, const canvas_t *canvas, pwg_media_t *pwg, in
     return false;
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
   cups_page_header2_t header;
-  bool written = raster && cupsRasterInitPWGHeader(&header, pwg, "sgray_8", resolution,
-                                                   resolution, "one-sided", nullptr);
+  bool written = raster && cupsRasterInitPWGHeader(&header, pwg, "sgray_8", resolution, resolution,
+                                                   "one-sided", nullptr);
   header.cupsWidth = canvas->width;
   header.cupsHeight = canvas->height;
   header.cupsBytesPerLine = canvas->width;
   written = written && cupsRasterWriteHeader2(raster, &header);
   for (unsigned y = 0; written && y < canvas->height; y++)
-    written = cupsRasterWritePixels(
-                  raster, const_cast<uint8_t *>(&canvas->pixels[static_cast<size_t>(y) * canvas->width]),
-                  canvas->width) == canvas->width;
+    written =
+        cupsRasterWritePixels(
+            raster, const_cast<uint8_t *>(&canvas->pixels[static_cast<size_t>(y) * canvas->width]),
+            canvas->width) == canvas->width;
   if (raster)
     cupsRasterClose(raster);
   close(fd);
@@ -143,8 +144,7 @@ const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t 
 
   snprintf(buffer, bufsize, "%s/strobane-test-label-%d.pwg", papplGetTempDir(), getpid());
   if (!write_raster(buffer, &canvas, pwg, resolution)) {
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Unable to write the test label to %s.",
-                    buffer);
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Unable to write the test label to %s.", buffer);
     return nullptr;
   }
   return buffer;

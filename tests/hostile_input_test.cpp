@@ -449,8 +449,11 @@ const char kDefaults[] = "size 60x40 tracking 0 speed 4 darkness 7 at 0,0 mode 5
 // Many options with distinct names in a scrambled order, then one the filter reads.
 std::string many_distinct_options(int count, const std::string &last) {
   std::string options;
-  for (int i = 0; i < count; i++)
-    options += "o" + std::to_string((i * 7919) % count) + "=1 ";
+  for (int i = 0; i < count; i++) {
+    options += 'o';
+    options += std::to_string((i * 7919) % count);
+    options += "=1 ";
+  }
   return options + last;
 }
 

@@ -121,6 +121,7 @@ job_test() {
   FILE \$filename
   STATUS successful-ok
   EXPECT job-id
+  DISPLAY job-id
 }
 EOF
 }
@@ -137,7 +138,7 @@ wait_test() {
   ATTR uri printer-uri $uri
   ATTR integer job-id $job
   STATUS successful-ok
-  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 1500
+  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600
   DISPLAY job-state
   DISPLAY job-state-message
 }
@@ -146,8 +147,9 @@ EOF
 
 # Print FILE of FORMAT on PRINTER with the settings that follow; keep what reached the
 # device in jobs/JOB.prn and the job's end state and message in $state and $message.
-# With gone=SECONDS first, the client gives up after that long, as if it had gone away.
-jobs_sent=0
+# With gone=SECONDS first, the client gives up after that long, as if it had gone away;
+# its job is then taken to be the one after the last job printed here.
+last_job=0
 print_job() {
   local job=$1 printer=$2 file=$3 format=$4 gone=0 result
   shift 4
@@ -158,15 +160,16 @@ print_job() {
   job_test "$@" >"$work/$job.test"
   [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
   : >"$work/out/$printer.prn"
-  jobs_sent=$((jobs_sent + 1))
   if [ "$gone" = 0 ]; then
     result=$(ipptool -t -d filetype="$format" -f "$file" "$uri/$printer" "$work/$job.test" 2>&1) ||
       fail "$job: ipptool: $result"
+    last_job=$(echo "$result" | sed -n 's/^ *job-id (integer) = //p')
   else
     timeout "$gone" ipptool -d filetype="$format" -f "$file" "$uri/$printer" "$work/$job.test" \
       >/dev/null 2>&1 || true
+    last_job=$((last_job + 1))
   fi
-  result=$(ipptool -t -d job="$jobs_sent" "$uri/$printer" "$work/wait.test" 2>&1) ||
+  result=$(ipptool -t -d job="$last_job" "$uri/$printer" "$work/wait.test" 2>&1) ||
     fail "$job: ipptool: $result"
   state=$(echo "$result" | sed -n 's/^ *job-state (enum) = //p' | tail -n 1)
   message=$(echo "$result" | sed -n 's/^ *job-state-message (textWithoutLanguage) = //p' | tail -n 1)
