@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/print_settings.h"
+#include "app/stop_signal.h"
 
 namespace {
 
@@ -19,6 +20,13 @@ struct label_job_t {
 // Write a block's bytes to the printer's device.
 void write_to_device(void *context, const void *data, size_t size) {
   papplDeviceWrite(static_cast<pappl_device_t *>(context), data, size);
+}
+
+// A job stops at the next block boundary when it is cancelled or the application is
+// stopping: PAPPL would otherwise finish every page of it before it exits.
+bool job_is_stopping(pappl_job_t *job) {
+  return papplJobIsCanceled(job) || stop_requested() ||
+         papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
 }
 
 // Put a failure in the job's state and the log.
@@ -43,6 +51,10 @@ void copy_conversion_default(pappl_printer_t *printer, char *keyword, size_t siz
 bool begin_page(pappl_job_t *job, label_job_t *state, const cups_page_header2_t *header) {
   char message[256];
   state->linesReceived = 0;
+  if (job_is_stopping(job)) {
+    report_job_error(job, "The printer application is stopping.");
+    return false;
+  }
   if (!start_label_page(&state->page, header, &state->head, state->copies, message,
                         sizeof message)) {
     report_job_error(job, message);
@@ -57,7 +69,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
   char message[256];
   if (!state->page.grayPage) {
     sent = false;
-  } else if (papplJobIsCanceled(job)) {
+  } else if (job_is_stopping(job)) {
     // A page still being gathered when the job was cancelled is not sent.
   } else if (state->linesReceived < state->page.image.rows) {
     // The label would come out with white rows where its content should be.
@@ -69,7 +81,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
     label_sink_t sink = {device, write_to_device};
     sent = send_label_image(&sink, &state->doc, &state->page.image, state->page.grayPage);
     // A block already begun is completed through its image, but the label is not printed.
-    if (sent && !papplJobIsCanceled(job))
+    if (sent && !job_is_stopping(job))
       write_label_print(&sink, &state->page.image);
     papplDeviceFlush(device);
     if (!sent)
@@ -81,6 +93,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
 
 // Work out the job's settings; copies are made by the printer when copiesPerPage says so.
 label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options, int copiesPerPage) {
+  watch_for_stop();
   auto *state = new label_job_t{};
   pappl_printer_t *printer = papplJobGetPrinter(job);
   pappl_pr_driver_data_t data;

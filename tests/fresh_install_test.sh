@@ -184,7 +184,7 @@ in_root lpstat -W completed -o label | grep "^label-$job " >/dev/null ||
 # The warning that the bitmap's 1218 rows overhang 152 mm (1216 dots) is expected.
 summary=$(in_root strobane-view --check "$cups/out/label.out" 2>/dev/null) ||
   fail "the installed viewer finds the printed stream malformed"
-pattern='^label 1: 102x152 mm \(816x1216 dots\), gap 0\.120,0\.000, speed 4, density 8, bitmap 816x1218 dots at 0,0, dark [1-9][0-9]* dots, copies 1$'
+pattern='^label 1: 102x152 mm \(816x1216 dots\), gap 0\.120,0\.000, speed 4, density 8, bitmap 816x1218 dots at 0,0, dark [1-9][0-9]* dots, copies 1, overhang 2 dots at the bottom$'
 grep -E -q "$pattern" <<<"$summary" && [ "$(wc -l <<<"$summary")" = 1 ] ||
   fail "the viewer reports \"$summary\" for the printed label"
 echo "the PDF printed through the queue: $summary"

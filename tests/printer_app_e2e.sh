@@ -8,6 +8,8 @@
 #            page through the application and through the filter gives the same bytes
 #   bad      truncated, oversized and unconvertible pages end aborted, and the next job prints
 #   cupsd    lp through a driverless CUPS queue (as root; exit status 77 means skipped)
+#   slow     two printers that take their data late print at once, one job cancelled;
+#            then the application is stopped while a job prints
 set -euo pipefail
 export LC_ALL=C
 
@@ -35,7 +37,9 @@ stop() {
   done
   kill -KILL "$pid" 2>/dev/null || true
 }
+stall_pids=
 cleanup() {
+  [ -z "$stall_pids" ] || kill $stall_pids 2>/dev/null || true
   [ -z "$cupsd_pid" ] || stop "$cupsd_pid"
   [ -z "$app_pid" ] || stop "$app_pid"
   if [ -n "${KEEP_E2E:-}" ]; then echo "work directory kept: $work"; else rm -rf "$work"; fi
@@ -145,6 +149,20 @@ wait_test() {
 EOF
 }
 
+# Run ipptool with these arguments and print its output; PAPPL refuses a streamed raster
+# job with server-error-busy while another job prints, so that is tried again, as
+# clients do.
+ipptool_when_idle() {
+  local output
+  for _ in $(seq 100); do
+    output=$(ipptool "$@" 2>&1) && { echo "$output"; return 0; }
+    [[ "$output" == *server-error-busy* ]] || break
+    sleep 0.2
+  done
+  echo "$output"
+  return 1
+}
+
 # Print FILE of FORMAT on PRINTER with the settings that follow; keep what reached the
 # device in jobs/JOB.prn and the job's end state and message in $state and $message.
 # With gone=SECONDS first, the client gives up after that long, as if it had gone away;
@@ -161,8 +179,8 @@ print_job() {
   [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
   : >"$work/out/$printer.prn"
   if [ "$gone" = 0 ]; then
-    result=$(ipptool -t -d filetype="$format" -f "$file" "$uri/$printer" "$work/$job.test" 2>&1) ||
-      fail "$job: ipptool: $result"
+    result=$(ipptool_when_idle -t -d filetype="$format" -f "$file" "$uri/$printer" \
+      "$work/$job.test") || fail "$job: ipptool: $result"
     last_job=$(echo "$result" | sed -n 's/^ *job-id (integer) = //p')
   else
     timeout "$gone" ipptool -d filetype="$format" -f "$file" "$uri/$printer" "$work/$job.test" \
@@ -199,8 +217,8 @@ part_ipp() {
   for file in page.pwg:image/pwg-raster page.urf:image/urf label.png:image/png \
     label.jpg:image/jpeg; do
     : >"$work/out/label.prn"
-    ipptool -t -f "$work/${file%%:*}" -d filetype="${file#*:}" "$uri/label" \
-      "$tests/print-job.test" >"$work/pj.out" 2>&1 ||
+    ipptool_when_idle -t -f "$work/${file%%:*}" -d filetype="${file#*:}" "$uri/label" \
+      "$tests/print-job.test" >"$work/pj.out" ||
       { cat "$work/pj.out"; fail "print-job.test with ${file#*:}"; }
   done
   # The same page through the filter gives the dots to expect from the raster formats;
@@ -363,9 +381,84 @@ png|label.png|oe_2x1-label_2x1in|1|1|51x25 mm
 EOF
 }
 
+
+# Check that a stream is whole blocks, of which only the last may lack its PRINT line;
+# set $labels to how many labels it prints.
+whole_blocks() {
+  local out status=0
+  [ -s "$1" ] || fail "$1 is missing"
+  out=$("$viewer" --check --dpi 304.8 "$1" 2>&1) || status=$?
+  if [ "$status" != 0 ] && ! echo "$out" | tail -n 1 | grep -q "block without PRINT: expected \"PRINT 1,\" but found the end of the stream"; then
+    fail "$1 is not whole blocks: $out"
+  fi
+  labels=$(echo "$out" | grep -c "^label" || true)
+}
+
+# Wait until the stall printer's connection N (from 1) has been read to its end.
+wait_for_stream() {
+  for _ in $(seq 600); do
+    [ -e "$1.done" ] && return
+    sleep 0.1
+  done
+  fail "$1 did not arrive in 60 s"
+}
+
+part_slow() {
+  start_app
+  local p1 p2 start
+  p1=$(free_port)
+  p2=$(free_port)
+  python3 "$data/stall_printer.py" "$p1" "$work/out/slow1" 3 &
+  stall_pids="$!"
+  python3 "$data/stall_printer.py" "$p2" "$work/out/slow2" 3 &
+  stall_pids="$stall_pids $!"
+  "$work/$name" add -d slow1 -m strb300 -v "socket://127.0.0.1:$p1" || fail "could not add slow1"
+  "$work/$name" add -d slow2 -m strb300 -v "socket://127.0.0.1:$p2" || fail "could not add slow2"
+  # More data than the sockets buffer: four 4 x 39 in labels at 300 dpi (7 MB of
+  # blocks), and 30 copies of a 4 x 6 in picture (8 MB).
+  "$sample" "$work/long.pwg" 4 1248 11700 1 pwg 300
+  python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+  job_test copies=30 >"$work/copies.test"
+  ipptool -d filetype=image/png -f "$work/label.png" "$uri/slow1" "$work/copies.test" \
+    >"$work/slow1.out" 2>&1 &
+  ipptool_when_idle -d filetype=image/pwg-raster -f "$work/long.pwg" "$uri/slow2" \
+    "$tests/print-job.test" >"$work/slow2.out" &
+  sleep 1.5
+  ipptool -t "$uri/slow1" "$tests/cancel-current-job.test" >"$work/cancel.out" 2>&1 ||
+    { cat "$work/cancel.out"; fail "Cancel-Current-Job on slow1"; }
+  wait_for_stream "$work/out/slow1-1.prn"
+  wait_for_stream "$work/out/slow2-1.prn"
+  whole_blocks "$work/out/slow1-1.prn"
+  [ "$labels" -lt 30 ] || fail "slow1: the cancelled job printed all $labels labels"
+  local cancelled=$labels
+  whole_blocks "$work/out/slow2-1.prn"
+  [ "$labels" = 4 ] || fail "slow2: 4 labels expected, $labels printed"
+  echo "slow: two printers at once; the cancelled job printed $cancelled of 30 labels, the other 4 of 4"
+
+  # Stopped while a job prints: the begun block is completed without PRINT, no further
+  # page is sent, and the application ends once the printer has taken the block.
+  ipptool_when_idle -d filetype=image/pwg-raster -f "$work/long.pwg" "$uri/slow2" \
+    "$tests/print-job.test" >/dev/null &
+  sleep 1.5
+  start=$SECONDS
+  kill -TERM "$app_pid"
+  for _ in $(seq 300); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$app_pid" 2>/dev/null && fail "the application still runs 30 s after SIGTERM"
+  app_pid=
+  wait_for_stream "$work/out/slow2-2.prn"
+  whole_blocks "$work/out/slow2-2.prn"
+  [ "$labels" -lt 4 ] || fail "stop: the job went on to print all $labels labels"
+  echo "slow: stopped in $((SECONDS - start)) s with a job printing; $labels of 4 labels printed, no block cut"
+}
+
 case $part in
 ipp) part_ipp ;;
 bad) part_bad ;;
+slow) part_slow ;;
 cupsd)
   python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
   pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
