@@ -28,8 +28,8 @@ bool save_label_state(pappl_system_t *system, void *stateFile) {
   return papplSystemSaveState(system, static_cast<const char *>(stateFile));
 }
 
-// Create the system: it listens on the loopback addresses (and the local socket that
-// the command line uses) unless listen-hostname names another address.
+// Create the system: it listens on the loopback addresses and the local socket that the
+// command line uses, and on another address when listen-hostname names one.
 pappl_system_t *create_label_system(int num_options, cups_option_t *options, void *) {
   const char *value;
   int port = 8000;
@@ -60,14 +60,28 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   if (!spool && getuid() == 0)
     spool = "/var/spool/strobane-printer-app";
   const char *log = cupsGetOption("log-file", num_options, options);
-  pappl_system_t *system = papplSystemCreate(
-      soptions, "Strobane Label Printers", port, "_print,_universal", spool, log ? log : "-", level,
-      cupsGetOption("auth-service", num_options, options), false);
+  // Served beyond loopback, requests over the network other than reading the status ask
+  // for an account's password (PAM: our own service file, else the system's "other");
+  // only the local socket is exempt, so loopback clients log in too in that case.
+  // auth-service=none opens it all, as it is on loopback alone.
+  const char *listen = cupsGetOption("listen-hostname", num_options, options);
+  const char *auth = cupsGetOption("auth-service", num_options, options);
+  if (!auth && listen)
+    auth = kAppName;
+  else if (auth && !strcmp(auth, "none"))
+    auth = nullptr;
+  pappl_system_t *system = papplSystemCreate(soptions, "Strobane Label Printers", port,
+                                             "_print,_universal", spool, log ? log : "-", level,
+                                             auth, false);
   if (!system)
     return nullptr;
 
-  const char *listen = cupsGetOption("listen-hostname", num_options, options);
-  if (!papplSystemAddListeners(system, listen ? listen : "localhost")) {
+  // The loopback addresses always; another address only when the administrator names
+  // one ("*" for every address, loopback included).
+  bool listening = (listen && !strcmp(listen, "*")) || papplSystemAddListeners(system, "localhost");
+  if (listening && listen)
+    listening = papplSystemAddListeners(system, listen);
+  if (!listening) {
     fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, listen ? listen : "localhost");
     papplSystemDelete(system);
     return nullptr;

@@ -8,6 +8,9 @@
 #            page through the application and through the filter gives the same bytes
 #   bad      truncated, oversized and unconvertible pages end aborted, and the next job prints
 #   cupsd    lp through a driverless CUPS queue (as root; exit status 77 means skipped)
+#   remote   served on this host's network address too: TLS works, printing and changing
+#            settings from the network ask for a password, the local socket does not
+#            (skipped without a network address)
 #   slow     two printers that take their data late print at once, one job cancelled;
 #            then the application is stopped while a job prints
 set -euo pipefail
@@ -69,11 +72,12 @@ free_port() {
 
 # Start the application with its own state, spool and log, and add a 203 dpi printer
 # "label" and a 300 dpi printer "label300", each printing into out/PRINTER.prn.
+# Further server options may follow (the default is no TLS).
 start_app() {
   port=$(free_port)
+  [ $# -gt 0 ] || set -- -o server-options=no-tls
   "$work/$name" server -o server-port="$port" -o log-file="$work/app.log" -o log-level=debug \
-    -o spool-directory="$work/spool" -o state-file="$work/app.state" \
-    -o server-options=no-tls >"$work/app.out" 2>&1 &
+    -o spool-directory="$work/spool" -o state-file="$work/app.state" "$@" >"$work/app.out" 2>&1 &
   app_pid=$!
   for _ in $(seq 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
@@ -382,6 +386,50 @@ EOF
 }
 
 
+part_remote() {
+  local address code
+  address=$(hostname -I 2>/dev/null | tr ' ' '\n' | grep -v ':' | head -n 1)
+  if [ -z "$address" ]; then
+    echo "skipped: this host has no network address"
+    exit 77
+  fi
+  start_app -o listen-hostname="$address"
+  local remote="ipps://$address:$port/ipp/print/label"
+  ipptool -t "$remote" "$tests/get-printer-attributes.test" >"$work/tls.out" 2>&1 ||
+    { cat "$work/tls.out"; fail "Get-Printer-Attributes over TLS from $address"; }
+  "$sample" "$work/page.pwg" 1 812 1218 1 pwg
+  ! ipptool -t -f "$work/page.pwg" -d filetype=image/pwg-raster "$remote" \
+    "$tests/print-job.test" >"$work/remote-print.out" 2>&1 ||
+    fail "printing from the network was allowed without a password"
+  grep -q "client-error-not-authenticated" "$work/remote-print.out" ||
+    { cat "$work/remote-print.out"; fail "printing from the network did not ask for a password"; }
+  cat >"$work/set.test" <<'EOF'
+{
+  NAME "set darkness"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  GROUP printer-attributes-tag
+  ATTR integer printer-darkness-configured 90
+  STATUS successful-ok
+}
+EOF
+  ! ipptool -t "$remote" "$work/set.test" >"$work/set.out" 2>&1 ||
+    fail "Set-Printer-Attributes from the network was allowed without a password"
+  code=$(curl -s -o /dev/null -w "%{http_code}" "http://$address:$port/label/printing")
+  [ "$code" = 301 ] || fail "the web interface over plain HTTP from the network answered $code"
+  code=$(curl -sk -o /dev/null -w "%{http_code}" "https://$address:$port/label/printing")
+  [ "$code" = 401 ] || fail "the printing defaults page from the network answered $code"
+  code=$(curl -sk -o /dev/null -w "%{http_code}" "https://$address:$port/label")
+  [ "$code" = 200 ] || fail "the printer's status page from the network answered $code"
+  # The local socket needs none: the command line still adds printers.
+  "$work/$name" add -d local -m strb203 -v "file://$work/out/label.prn" ||
+    fail "the local socket refused to add a printer"
+  echo "remote: TLS from $address; printing and settings over the network need a password"
+}
+
 # Check that a stream is whole blocks, of which only the last may lack its PRINT line;
 # set $labels to how many labels it prints.
 whole_blocks() {
@@ -459,6 +507,7 @@ case $part in
 ipp) part_ipp ;;
 bad) part_bad ;;
 slow) part_slow ;;
+remote) part_remote ;;
 cupsd)
   python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
   pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
