@@ -70,9 +70,9 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     auth = kAppName;
   else if (auth && !strcmp(auth, "none"))
     auth = nullptr;
-  pappl_system_t *system = papplSystemCreate(soptions, "Strobane Label Printers", port,
-                                             "_print,_universal", spool, log ? log : "-", level,
-                                             auth, false);
+  pappl_system_t *system =
+      papplSystemCreate(soptions, "Strobane Label Printers", port, "_print,_universal", spool,
+                        log ? log : "-", level, auth, false);
   if (!system)
     return nullptr;
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
+#include <png.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,7 +33,7 @@ const glyph_t kGlyphs[] = {
     {'N', {17, 17, 25, 21, 19, 17, 17}}, {'O', {14, 17, 17, 17, 17, 17, 14}},
     {'P', {30, 17, 17, 30, 16, 16, 16}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
     {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},
-    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}},
+    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 10, 10, 4}},
     {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
     {'Y', {17, 17, 10, 4, 4, 4, 4}},     {'Z', {31, 1, 2, 4, 8, 16, 31}},
     {'.', {0, 0, 0, 0, 0, 12, 12}},      {':', {0, 12, 12, 0, 12, 12, 0}},
@@ -73,28 +73,28 @@ void upper_copy(char *to, size_t size, const char *from) {
   to[i] = '\0';
 }
 
-// Write the canvas as a one-page 8-bit gray PWG raster file.
-bool write_raster(const char *path, const canvas_t *canvas, pwg_media_t *pwg, int resolution) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0)
+// Write the canvas as an 8-bit gray PNG at the printer's resolution: PAPPL types a test
+// page by its file name, prints a PNG dot for dot, and reads 8-bit gray as it is.
+bool write_picture(const char *path, const canvas_t *canvas, int resolution) {
+  FILE *file = fopen(path, "wb");
+  if (!file)
     return false;
-  cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
-  cups_page_header2_t header;
-  bool written = raster && cupsRasterInitPWGHeader(&header, pwg, "sgray_8", resolution, resolution,
-                                                   "one-sided", nullptr);
-  header.cupsWidth = canvas->width;
-  header.cupsHeight = canvas->height;
-  header.cupsBytesPerLine = canvas->width;
-  written = written && cupsRasterWriteHeader2(raster, &header);
-  for (unsigned y = 0; written && y < canvas->height; y++)
-    written =
-        cupsRasterWritePixels(
-            raster, const_cast<uint8_t *>(&canvas->pixels[static_cast<size_t>(y) * canvas->width]),
-            canvas->width) == canvas->width;
-  if (raster)
-    cupsRasterClose(raster);
-  close(fd);
-  return written;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool written = png && info && !setjmp(png_jmpbuf(png));
+  if (written) {
+    png_init_io(png, file);
+    png_set_IHDR(png, info, canvas->width, canvas->height, 8, PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    auto perMetre = static_cast<png_uint_32>(resolution * 10000 / 254);
+    png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    for (unsigned y = 0; y < canvas->height; y++)
+      png_write_row(png, &canvas->pixels[static_cast<size_t>(y) * canvas->width]);
+    png_write_end(png, info);
+  }
+  png_destroy_write_struct(&png, &info);
+  return fclose(file) == 0 && written;
 }
 
 } // namespace
@@ -142,8 +142,8 @@ const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t 
     bx += 4 * bar;
   }
 
-  snprintf(buffer, bufsize, "%s/strobane-test-label-%d.pwg", papplGetTempDir(), getpid());
-  if (!write_raster(buffer, &canvas, pwg, resolution)) {
+  snprintf(buffer, bufsize, "%s/strobane-test-label-%d.png", papplGetTempDir(), getpid());
+  if (!write_picture(buffer, &canvas, resolution)) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Unable to write the test label to %s.", buffer);
     return nullptr;
   }

@@ -4,5 +4,5 @@
 
 #include <pappl/pappl.h>
 
-// Write the test label as a PWG raster file and return its name for PAPPL to print.
+// Write the test label as a PNG file and return its name for PAPPL to print.
 const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t bufsize);

@@ -202,7 +202,9 @@ cupsd_pid=
 
 # A job run by root writes the filter's log, which only purge takes away.
 log=/var/log/cups/kv873_NVLs.log
-in_root /usr/lib/cups/filter/strobane 1 root log 1 "" </dev/null
+status=0
+in_root /usr/lib/cups/filter/strobane 1 root log 1 "" </dev/null 2>/dev/null || status=$?
+[ "$status" = 1 ] || fail "the filter on an empty input exited $status, not 1"
 [ -f "$root$log" ] || fail "the filter run as root wrote no log at $log"
 in_root dpkg -L strobane >"$work/files"
 in_root apt-get remove -y -q strobane >>"$work/apt.log" 2>&1 || fail "apt-get remove failed"

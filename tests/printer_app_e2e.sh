@@ -274,6 +274,20 @@ label|799 1199 3 203|size=10000x15000 copies=3 conversion=threshold-bold|PageSiz
 label300|1200 900 2 300|size=10160x7620 copies=2 darkness=47 left=1084 conversion=dither-fine|PageSize=4.00x3.00in Darkness=15 PrintSpeed=40 MediaTracking=1 PrintMode=4 Horizontal=128
 EOF
 
+  # The test label, as the web page's "Print Test Page" button asks for it.
+  local form token
+  : >"$work/out/label.prn"
+  form=$(curl -s -c "$work/cookies" "http://127.0.0.1:$port/label/")
+  token=$(echo "$form" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
+  curl -s -b "$work/cookies" -o /dev/null --data "session=$token&action=print-test-page" \
+    "http://127.0.0.1:$port/label/" || fail "the test page request failed"
+  for _ in $(seq 100); do
+    [ -s "$work/out/label.prn" ] && summary "$work/out/label.prn" 203.2 >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  got=$(summary "$work/out/label.prn" 203.2)
+  [[ "$got" == "label 1: 102x152 mm "*", copies 1"* ]] || fail "test page: $got"
+
   # IPP Everywhere's checks, without the tests whose sample documents Debian does not ship.
   for file in ipp-1.1.test ipp-2.0.test ipp-everywhere.test; do
     awk -v dir="$tests" '
