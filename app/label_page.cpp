@@ -7,10 +7,20 @@
 
 namespace {
 
+// The header's colour space as the client sent it: libcups copies any 32-bit value into
+// the enum field, so it is read as a number, never as an enum value.
+unsigned color_space(const cups_page_header2_t *header) {
+  unsigned space;
+  static_assert(sizeof space == sizeof header->cupsColorSpace);
+  memcpy(&space, &header->cupsColorSpace, sizeof space);
+  return space;
+}
+
 // Tell how the header's pixels are stored; false for a form the page cannot take.
 bool find_pixels(const cups_page_header2_t *header, label_pixels_t *pixels) {
-  bool gray = header->cupsColorSpace == CUPS_CSPACE_SW || header->cupsColorSpace == CUPS_CSPACE_W;
-  bool black = header->cupsColorSpace == CUPS_CSPACE_K;
+  unsigned space = color_space(header);
+  bool gray = space == CUPS_CSPACE_SW || space == CUPS_CSPACE_W;
+  bool black = space == CUPS_CSPACE_K;
   if (header->cupsBitsPerPixel == 8 && header->cupsBitsPerColor == 8 && (gray || black)) {
     *pixels = gray ? kGray8 : kBlack8;
     return true;
@@ -31,7 +41,7 @@ bool start_label_page(label_page_t *page, const cups_page_header2_t *header,
     snprintf(message, messageSize,
              "Unsupported raster: %u bits per pixel in color space %u; the printer takes 8-bit "
              "gray or 1-bit black.",
-             header->cupsBitsPerPixel, static_cast<unsigned>(header->cupsColorSpace));
+             header->cupsBitsPerPixel, color_space(header));
     return false;
   }
   if (header->HWResolution[0] != head->resolution || header->HWResolution[1] != head->resolution) {

@@ -26,6 +26,10 @@ fi
 if [ "$1" = "--sample" ]; then
   packages="$packages cups-filters ghostscript zbar-tools"
 fi
+# ipptool and GNU time for the benchmark scripts in bench/.
+if [ "$1" = "--bench" ]; then
+  packages="$packages cups-ipp-utils time"
+fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then
   packages="$packages g++-aarch64-linux-gnu qemu-user googletest"

@@ -10,7 +10,8 @@ scripts/deps.sh --fuzz
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSTROBANE_FUZZ=ON -DSTROBANE_SANITIZE=ON -DSTROBANE_BUILD_TESTS=OFF \
   -DSTROBANE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz-options fuzz-ppd fuzz-raster leak-check
+cmake --build build-fuzz -j"$(nproc)" --target fuzz-options fuzz-ppd fuzz-raster fuzz-app-page \
+  leak-check
 
 # libcups callocs one line of a compressed stream's cupsBytesPerLine (up to 4 GiB)
 # before the filter sees the header; it stays untouched, so only RSS is capped. An
@@ -27,7 +28,7 @@ if LSAN_OPTIONS="$suppressions" build-fuzz/fuzz/leak-check 2>/dev/null; then
   exit 1
 fi
 summary=""
-for target in options ppd raster; do
+for target in options ppd raster app-page; do
   # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
   work="build-fuzz/run/$target"
   rm -rf "$work"

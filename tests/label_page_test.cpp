@@ -91,6 +91,10 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
   dpi.HWResolution[1] = 300;
   cups_page_header2_t bytes = make_header(100, 10, 1, CUPS_CSPACE_K);
   bytes.cupsBytesPerLine = 100;
+  // libcups reads a PWG header's colour space as any 32-bit number, named or not.
+  cups_page_header2_t unnamed = make_header(100, 10, 8, CUPS_CSPACE_SW);
+  uint32_t space = 738197522;
+  memcpy(&unnamed.cupsColorSpace, &space, sizeof space);
   for (const Case &c : cases) {
     label_page_t page;
     char message[256] = "";
@@ -105,4 +109,7 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
   EXPECT_FALSE(start_label_page(&page, &bytes, &kHead203, 1, message, sizeof message));
   EXPECT_EQ(std::string(message),
             "The page's 100 bytes per line do not match its width of 100 pixels.");
+  EXPECT_FALSE(start_label_page(&page, &unnamed, &kHead203, 1, message, sizeof message));
+  EXPECT_EQ(std::string(message), "Unsupported raster: 8 bits per pixel in color space 738197522; "
+                                  "the printer takes 8-bit gray or 1-bit black.");
 }
