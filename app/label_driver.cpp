@@ -149,7 +149,7 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   return true;
 }
 
-void report_label_supplies(pappl_printer_t *printer, void *) {
+void set_up_label_printer(pappl_printer_t *printer, void *) {
   pappl_supply_t labels = {};
   labels.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
   snprintf(labels.description, sizeof labels.description, "Labels");
@@ -157,6 +157,10 @@ void report_label_supplies(pappl_printer_t *printer, void *) {
   labels.level = -1;
   labels.type = PAPPL_SUPPLY_TYPE_OTHER;
   papplPrinterSetSupplies(printer, 1, &labels);
+  // PAPPL 1.3.1 trims its history of completed jobs only past its preserved ones: with
+  // none preserved it trims nothing, and a printer that runs for months grows by
+  // about a kilobyte per job. One preserved job lets the history keep its limit.
+  papplPrinterSetMaxPreservedJobs(printer, 1);
 }
 
 const char *pick_label_driver(const char *, const char *, const char *device_id, void *) {

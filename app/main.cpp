@@ -87,7 +87,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     return nullptr;
   }
   papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver,
-                               report_label_supplies, describe_label_driver, nullptr);
+                               set_up_label_printer, describe_label_driver, nullptr);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
   if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
     papplSystemSetAdminGroup(system, value);
