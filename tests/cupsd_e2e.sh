@@ -6,6 +6,8 @@
 # Runs as root (cupsd then runs the filter as lp, as a real system does); exit
 # status 77 means skipped. KEEP_E2E=1 keeps the work directory for inspection.
 set -euo pipefail
+# shellcheck source=tests/private_cupsd.sh
+. "$(dirname "$0")/private_cupsd.sh"
 export LC_ALL=C
 
 filter=$1 ppd=$2 ppd300=$3 data=$4 viewer=$5
@@ -72,33 +74,8 @@ set_up_cupsd() {
   install -o root -g root -m 0755 "$filter" "$work/serverbin/filter/strobane"
 
   free_port
-  cat >"$work/etc/cups-files.conf" <<EOF
-ServerRoot $work/etc
-RequestRoot $work/spool
-TempDir $work/spool/tmp
-CacheDir $work/cache
-StateDir $work/state
-ServerBin $work/serverbin
-AccessLog $work/log/access_log
-ErrorLog $work/log/error_log
-PageLog $work/log/page_log
-User lp
-Group lp
-SystemGroup root
-FileDevice Yes
-EOF
-  cat >"$work/etc/cupsd.conf" <<EOF
-LogLevel debug
-Listen 127.0.0.1:$port
-Listen $work/cups.sock
-Browsing No
-WebInterface No
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
+  write_cups_files_conf "$work" "ServerBin $work/serverbin" "FileDevice Yes"
+  write_cupsd_conf "$work" "127.0.0.1:$port" "$work/cups.sock"
   # The request that job_state sends with ipptool.
   cat >"$work/job-state.test" <<'EOF'
 {

@@ -6,6 +6,8 @@
 # Usage: fresh_install_test.sh BUILD_DIR LABEL_PS
 # Runs as root; exit status 77 means skipped. KEEP_CHROOT=1 keeps the chroot.
 set -euo pipefail
+# shellcheck source=tests/private_cupsd.sh
+. "$(dirname "$0")/private_cupsd.sh"
 export LC_ALL=C
 
 if [ "$(id -u)" != 0 ]; then
@@ -121,31 +123,8 @@ echo "apt-get installed the package and $(grep -c '^Setting up' "$work/apt.log")
 # A scheduler of the chroot's own cups with the installed filter and PPDs, on a
 # socket of its own, as the print test runs one.
 mkdir -p "$root$cups"/{etc,spool/tmp,cache,state,log,out}
-cat >"$root$cups/etc/cups-files.conf" <<EOF
-ServerRoot $cups/etc
-RequestRoot $cups/spool
-TempDir $cups/spool/tmp
-CacheDir $cups/cache
-StateDir $cups/state
-AccessLog $cups/log/access_log
-ErrorLog $cups/log/error_log
-PageLog $cups/log/page_log
-User lp
-Group lp
-SystemGroup root
-FileDevice Yes
-EOF
-cat >"$root$cups/etc/cupsd.conf" <<EOF
-LogLevel debug
-Listen $cups/cups.sock
-Browsing No
-WebInterface No
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
+WRITE_ROOT=$root write_cups_files_conf "$cups" "FileDevice Yes"
+WRITE_ROOT=$root write_cupsd_conf "$cups" "$cups/cups.sock"
 chroot "$root" cupsd -f -c "$cups/etc/cupsd.conf" -s "$cups/etc/cups-files.conf" \
   >"$work/cupsd.out" 2>&1 &
 cupsd_pid=$!

@@ -14,6 +14,8 @@
 #   slow     two printers that take their data late print at once, one job cancelled;
 #            then the application is stopped while a job prints
 set -euo pipefail
+# shellcheck source=tests/private_cupsd.sh
+. "$(dirname "$0")/private_cupsd.sh"
 export LC_ALL=C
 
 part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7
@@ -335,31 +337,8 @@ part_cupsd() {
   mkdir -p "$work"/cups/{etc,spool/tmp,cache,state,log}
   local c="$work/cups" cport
   cport=$(free_port)
-  cat >"$c/etc/cups-files.conf" <<EOF
-ServerRoot $c/etc
-RequestRoot $c/spool
-TempDir $c/spool/tmp
-CacheDir $c/cache
-StateDir $c/state
-AccessLog $c/log/access_log
-ErrorLog $c/log/error_log
-PageLog $c/log/page_log
-User lp
-Group lp
-SystemGroup root
-EOF
-  cat >"$c/etc/cupsd.conf" <<EOF
-LogLevel debug
-Listen 127.0.0.1:$cport
-Listen $c/cups.sock
-Browsing No
-WebInterface No
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
+  write_cups_files_conf "$c"
+  write_cupsd_conf "$c" "127.0.0.1:$cport" "$c/cups.sock"
   cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
   cupsd_pid=$!
   export CUPS_SERVER="$c/cups.sock"
