@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/label_driver.h"
+#include "app/label_preview.h"
 #include "app/web_strings.h"
 
 namespace {
@@ -26,6 +27,12 @@ void default_state_file(char *path, size_t size) {
 // Save the printers and their settings whenever they change.
 bool save_label_state(pappl_system_t *system, void *stateFile) {
   return papplSystemSaveState(system, static_cast<const char *>(stateFile));
+}
+
+// Give each new printer its supply and its "Last Label" page.
+void set_up_label_printer(pappl_printer_t *printer, void *data) {
+  report_label_supplies(printer, data);
+  add_last_label_page(printer);
 }
 
 // Create the system: it listens on the loopback addresses (and the local socket that
@@ -73,7 +80,8 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     return nullptr;
   }
   papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver,
-                               report_label_supplies, describe_label_driver, nullptr);
+                               set_up_label_printer, describe_label_driver, nullptr);
+  add_web_strings(system);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
   if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
     papplSystemSetAdminGroup(system, value);

@@ -16,9 +16,10 @@ if [ "$1" = "--test" ]; then
   packages="$packages netpbm build-essential debhelper lintian debootstrap zbar-tools"
 fi
 # The full cups package, whose rastertopwg lets a driverless queue send a PDF to the
-# printer application, and python3, which draws the gray test picture.
+# printer application, and python3, which draws the gray test picture; Chromium with a
+# font, which shows the printer application's web pages in the web test.
 if [ "$1" = "--test" ]; then
-  packages="$packages cups python3"
+  packages="$packages cups python3 chromium fonts-dejavu-core"
 fi
 # CUPS's own filters, with ghostscript, to print the sample label as a queue does, and
 # zbarimg to read its barcodes.
