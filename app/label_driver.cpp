@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/label_preview.h"
 #include "app/print_settings.h"
 #include "app/raster_job.h"
 #include "app/test_page.h"
@@ -161,6 +162,7 @@ void set_up_label_printer(pappl_printer_t *printer, void *) {
   // none preserved it trims nothing, and a printer that runs for months grows by
   // about a kilobyte per job. One preserved job lets the history keep its limit.
   papplPrinterSetMaxPreservedJobs(printer, 1);
+  add_last_label_page(printer);
 }
 
 const char *pick_label_driver(const char *, const char *, const char *device_id, void *) {

@@ -13,7 +13,7 @@ bool describe_label_driver(pappl_system_t *system, const char *driver_name, cons
                            void *cbdata);
 
 // Set up a new printer: its one supply, its labels, whose level the printer does not
-// tell, and a job history that stays within its limit.
+// tell, a job history that stays within its limit, and its "Last Label" page.
 void set_up_label_printer(pappl_printer_t *printer, void *cbdata);
 
 // Pick the model for a printer found on USB or the network by its IEEE 1284 device ID.

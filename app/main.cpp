@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/label_driver.h"
+#include "app/label_preview.h"
 #include "app/web_strings.h"
 
 namespace {
@@ -88,6 +89,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   }
   papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver,
                                set_up_label_printer, describe_label_driver, nullptr);
+  add_web_strings(system);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
   if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
     papplSystemSetAdminGroup(system, value);

@@ -2,7 +2,10 @@
 #include "app/raster_job.h"
 
 #include <cstring>
+#include <new>
+#include <string>
 
+#include "app/label_preview.h"
 #include "app/print_settings.h"
 #include "app/stop_signal.h"
 
@@ -17,9 +20,32 @@ struct label_job_t {
   unsigned linesReceived;
 };
 
-// Write a block's bytes to the printer's device.
+// A page's block on its way to the device, with the copy kept for the "Last Label" page.
+struct label_capture_t {
+  pappl_device_t *device;
+  std::string block;
+  bool kept; // false once memory for the copy ran out
+};
+
+// Write a block's bytes to the printer's device and to the copy.
 void write_to_device(void *context, const void *data, size_t size) {
-  papplDeviceWrite(static_cast<pappl_device_t *>(context), data, size);
+  auto *capture = static_cast<label_capture_t *>(context);
+  papplDeviceWrite(capture->device, data, size);
+  try {
+    if (capture->kept)
+      capture->block.append(static_cast<const char *>(data), size);
+  } catch (const std::bad_alloc &) {
+    capture->kept = false;
+  }
+}
+
+// Start the copy of a block with room for its bitmap and the commands around it.
+void start_capture(label_capture_t *capture, const label_image_t &image) {
+  try {
+    capture->block.reserve(size_t{image.bytesPerRow} * image.rows + 512);
+  } catch (const std::bad_alloc &) {
+    capture->kept = false;
+  }
 }
 
 // A job stops at the next block boundary when it is cancelled or the application is
@@ -64,7 +90,7 @@ bool begin_page(pappl_job_t *job, label_job_t *state, const cups_page_header2_t 
 }
 
 // Convert the gathered page and send its block; a page cut short is not printed.
-bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
+bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, unsigned page) {
   bool sent = true;
   char message[256];
   if (!state->page.grayPage) {
@@ -78,7 +104,9 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
     report_job_error(job, message);
     sent = false;
   } else {
-    label_sink_t sink = {device, write_to_device};
+    label_capture_t capture = {device, {}, true};
+    start_capture(&capture, state->page.image);
+    label_sink_t sink = {&capture, write_to_device};
     sent = send_label_image(&sink, &state->doc, &state->page.image, state->page.grayPage);
     // A block already begun is completed through its image, but the label is not printed.
     if (sent && !job_is_stopping(job))
@@ -86,6 +114,8 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device) {
     papplDeviceFlush(device);
     if (!sent)
       report_job_error(job, "Unable to allocate memory for the label image.");
+    keep_last_label(papplJobGetPrinter(job), job, page,
+                    capture.kept ? std::move(capture.block) : std::string());
   }
   free_label_page(&state->page);
   return sent;
@@ -148,9 +178,10 @@ bool write_label_line(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, 
   return true;
 }
 
-bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device, unsigned) {
+bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device,
+                        unsigned page) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
-  return state && finish_page(job, state, device);
+  return state && finish_page(job, state, device, page);
 }
 
 bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {

@@ -4,5 +4,6 @@
 
 #include <pappl/pappl.h>
 
-// Register the English strings for the vendor attribute and its choices.
+// Give the vendor attribute and its choices plain names on the web pages, in every
+// language the pages come in, without announcing strings files to IPP clients.
 void add_web_strings(pappl_system_t *system);

@@ -17,9 +17,10 @@ if [ "$1" = "--test" ]; then
 fi
 # The full cups package, whose rastertopwg lets a driverless queue send a PDF to the
 # printer application; python3, which draws the gray test picture and plays a slow
-# printer; curl, which asks the web interface for pages from the network.
+# printer; curl, which asks the web interface for pages from the network; Chromium with a
+# font, which shows the printer application's web pages in the web test.
 if [ "$1" = "--test" ]; then
-  packages="$packages cups python3 curl"
+  packages="$packages cups python3 curl chromium fonts-dejavu-core"
 fi
 # CUPS's own filters, with ghostscript, to print the sample label as a queue does, and
 # zbarimg to read its barcodes.

@@ -13,12 +13,14 @@
 #            (skipped without a network address)
 #   slow     two printers that take their data late print at once, one job cancelled;
 #            then the application is stopped while a job prints
+#   web      headless Chromium on the setup pages and the last label's preview, with a
+#            screenshot of each page saved in SHOTS (the 8th argument)
 set -euo pipefail
 # shellcheck source=tests/private_cupsd.sh
 . "$(dirname "$0")/private_cupsd.sh"
 export LC_ALL=C
 
-part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7
+part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7 shots=${8:-}
 tests=/usr/share/cups/ipptool
 if [ "$part" = cupsd ] && [ "$(id -u)" != 0 ]; then
   echo "skipped: cupsd must be started as root"
@@ -223,9 +225,13 @@ part_ipp() {
   for file in page.pwg:image/pwg-raster page.urf:image/urf label.png:image/png \
     label.jpg:image/jpeg; do
     : >"$work/out/label.prn"
-    ipptool_when_idle -t -f "$work/${file%%:*}" -d filetype="${file#*:}" "$uri/label" \
+    ipptool_when_idle -tv -f "$work/${file%%:*}" -d filetype="${file#*:}" "$uri/label" \
       "$tests/print-job.test" >"$work/pj.out" ||
       { cat "$work/pj.out"; fail "print-job.test with ${file#*:}"; }
+    # The next job would find the printer busy, and the next check its device file in use.
+    [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
+    ipptool -t -d job="$(sed -n 's/^ *job-id (integer) = //p' "$work/pj.out")" "$uri/label" \
+      "$work/wait.test" >/dev/null || fail "print-job.test with ${file#*:}: the job did not end"
   done
   # The same page through the filter gives the dots to expect from the raster formats;
   # the gray picture's own dark pixels those of PNG (exact) and JPEG (within 0.5%).
@@ -496,8 +502,111 @@ part_slow() {
   echo "slow: stopped in $((SECONDS - start)) s with a job printing; $labels of 4 labels printed, no block cut"
 }
 
+# Run headless Chromium offline: only the application's address resolves.
+browser() {
+  local sandbox=
+  [ "$(id -u)" != 0 ] || sandbox=--no-sandbox
+  timeout 60 chromium --headless=new $sandbox --disable-gpu --disable-dev-shm-usage \
+    --user-data-dir="$work/chromium" --host-resolver-rules="MAP * ~NOTFOUND, EXCLUDE 127.0.0.1" \
+    --window-size=1280,1000 "$@" 2>>"$work/chromium.log"
+}
+
+# Print the texts of a page that show raw names: a setting headed by its IPP attribute
+# name, or a choice shown as its keyword.
+raw_names() {
+  python3 -c '
+import html.parser, re, sys
+class Page(html.parser.HTMLParser):
+    tag, value, raw = None, None, []
+    def handle_starttag(self, tag, attrs):
+        self.tag, self.value = tag, dict(attrs).get("value")
+    def handle_data(self, text):
+        text = text.strip()
+        if self.tag == "th" and re.fullmatch(r"[a-z][a-z0-9-]*:", text) or \
+           self.tag in ("option", "input") and text == self.value and re.search("[a-z]", text):
+            self.raw.append(text)
+page = Page()
+page.feed(sys.stdin.read())
+print(" ".join(page.raw))'
+}
+
+# Print a label, then let Chromium show the status, defaults, media and last label pages:
+# each renders whole, the defaults show plain names, the media page lists every named
+# size, and the preview shows the viewer's summary of what reached the device and a
+# picture of the label's size in dots, the same as the viewer draws.
+part_web() {
+  [ -n "$shots" ] || fail "no folder for the screenshots given"
+  mkdir -p "$shots"
+  rm -f "$shots"/*.png
+  start_app
+  python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+  print_job web label "$work/label.png" image/png
+  [ "$state" = completed ] || fail "the label's job is $state: $message"
+  local web="http://127.0.0.1:$port" expected dots shot path title want size got
+  expected=$(summary "$work/jobs/web.prn" 203.2)
+  dots=$(echo "$expected" | sed -n 's/.* mm (\([0-9]*x[0-9]*\) dots).*/\1/p')
+  "$viewer" --dpi 203.2 -o "$work/view" "$work/jobs/web.prn" >/dev/null 2>&1
+
+  while IFS='|' read -r shot path title want; do
+    browser --screenshot="$shots/$shot.png" "$web$path" >/dev/null
+    got=$(pngtopam "$shots/$shot.png" 2>/dev/null | pamfile 2>/dev/null || true)
+    [[ "$got" == *" 1280 by 1000 "* ]] || fail "$shot: no 1280x1000 screenshot of $path: $got"
+    browser --dump-dom "$web$path" >"$work/$shot.html"
+    grep -qF "<title>$title - Strobane Label Printers</title>" "$work/$shot.html" ||
+      fail "$shot: $path is not titled \"$title\""
+    grep -qF "Strobane label printer application</div>" "$work/$shot.html" ||
+      fail "$shot: $path ends early"
+    grep -qF "$want" "$work/$shot.html" || fail "$shot: $path lacks '$want'"
+    echo "$shot: $path rendered, $shots/$shot.png"
+  done <<EOF
+status|/label/|label|<a class="btn" href="/label/last-label">Last Label</a>
+defaults|/label/printing|Printing Defaults - label|<th>Black and white conversion:</th>
+media|/label/media|Media - label|<option value="na_index-4x6_4x6in" selected="">4 x 6"</option>
+preview|/label/last-label|Last Label - label|<pre class="summary">$expected</pre>
+EOF
+
+  got=$(raw_names <"$work/defaults.html")
+  [ -z "$got" ] || fail "the defaults page shows raw names: $got"
+  got=$(ipptool -tv "$uri/label" "$tests/get-printer-attributes.test" |
+    sed -n 's/.*media-supported (1setOf keyword) = //p')
+  for size in ${got//,/ }; do
+    [[ $size == custom_* ]] || grep -qF "<option value=\"$size\"" "$work/media.html" ||
+      fail "the media page does not list $size"
+  done
+
+  # The picture as Chromium loads it from the preview page's own link, and as served.
+  path=$(sed -n 's/.*<img id="last-label" src="\([^"]*\)".*/\1/p' "$work/preview.html")
+  echo "<img src=\"$web$path\" onload=\"document.title = this.naturalWidth + 'x' + this.naturalHeight\">" \
+    >"$work/picture.html"
+  got=$(browser --dump-dom "file://$work/picture.html" | sed -n 's/.*<title>\(.*\)<\/title>.*/\1/p')
+  [ "$got" = "$dots" ] || fail "the preview picture is '$got', the label $dots dots"
+  fetch "$web$path" >"$work/preview.png"
+  cmp -s "$work/preview.png" "$work/view-1.png" || fail "the preview picture is not strobane-view's"
+  echo "preview: $expected; a picture of $got dots, the same as strobane-view's"
+
+  # Two printers printing at once each keep their own last label (at 8 and 12 dots/mm).
+  print_job both203 label "$work/label.png" image/png conversion=dither-ordered &
+  local first=$!
+  print_job both300 label300 "$work/label.png" image/png conversion=dither-fine
+  wait "$first" || fail "the job on label failed"
+  for printer in label:both203:203.2 label300:both300:304.8; do
+    IFS=: read -r printer job dpi <<<"$printer"
+    "$viewer" --dpi "$dpi" -o "$work/$job" "$work/jobs/$job.prn" >/dev/null 2>&1
+    fetch "$web/$printer/last-label.png" >"$work/$job-preview.png"
+    cmp -s "$work/$job-preview.png" "$work/$job-1.png" ||
+      fail "$printer: its preview is not strobane-view's picture of what it printed"
+  done
+}
+
+# Write what an HTTP GET of the URL returns.
+fetch() {
+  python3 -c 'import sys, urllib.request; sys.stdout.buffer.write(urllib.request.urlopen(sys.argv[1]).read())' "$1"
+}
+
 case $part in
 ipp) part_ipp ;;
+web) part_web ;;
 bad) part_bad ;;
 slow) part_slow ;;
 remote) part_remote ;;

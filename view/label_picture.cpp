@@ -114,6 +114,15 @@ std::string lost_dots_text(const lost_dots_t &lost) {
   return text + ": " + sides_text(counts, "");
 }
 
+std::string undrawable_paper_text(const label_geometry_t &geometry) {
+  if (geometry.paperWidth > 0 && geometry.paperHeight > 0 && geometry.paperWidth <= kMaxPaperDots &&
+      geometry.paperHeight <= kMaxPaperDots)
+    return "";
+  return "a paper of " + std::to_string(geometry.paperWidth) + "x" +
+         std::to_string(geometry.paperHeight) + " dots cannot be drawn (1 to " +
+         std::to_string(kMaxPaperDots) + " dots a side)";
+}
+
 void draw_paper_row(const label_block_t &block, const label_geometry_t &geometry, int64_t y,
                     uint8_t *row) {
   memset(row, 0xff, static_cast<size_t>((geometry.paperWidth + 7) / 8));

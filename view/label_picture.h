@@ -56,6 +56,10 @@ lost_dots_t lost_dark_dots(const label_block_t &block, const label_geometry_t &g
 // How many dark dots fall outside the label and where, or "" when none do.
 std::string lost_dots_text(const lost_dots_t &lost);
 
+// Why the label's paper cannot be drawn (it must be 1 to kMaxPaperDots dots a side), or
+// "" when it can.
+std::string undrawable_paper_text(const label_geometry_t &geometry);
+
 // Fill row y of the picture: (paperWidth + 7) / 8 bytes, 1 bit a dot, leftmost in
 // bit 7, 0 dark; white paper with the bitmap, clipped, at its position.
 void draw_paper_row(const label_block_t &block, const label_geometry_t &geometry, int64_t y,

@@ -94,13 +94,9 @@ std::optional<int> parse_arguments(int argc, char *argv[], view_options_t *optio
 bool write_picture(const view_options_t &options, int number, const label_block_t &block,
                    const label_geometry_t &geometry) {
   std::string path = options.prefix + "-" + std::to_string(number) + ".png";
-  if (geometry.paperWidth <= 0 || geometry.paperHeight <= 0 ||
-      geometry.paperWidth > kMaxPaperDots || geometry.paperHeight > kMaxPaperDots) {
-    fprintf(stderr,
-            "strobane-view: label %d: no picture: a paper of %lldx%lld dots cannot be drawn "
-            "(1 to %lld dots a side)\n",
-            number, static_cast<long long>(geometry.paperWidth),
-            static_cast<long long>(geometry.paperHeight), static_cast<long long>(kMaxPaperDots));
+  std::string undrawable = undrawable_paper_text(geometry);
+  if (!undrawable.empty()) {
+    fprintf(stderr, "strobane-view: label %d: no picture: %s\n", number, undrawable.c_str());
     return false;
   }
   std::string error;

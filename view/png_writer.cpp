@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <png.h>
 #include <vector>
@@ -67,5 +68,25 @@ bool write_gray1_png(const std::string &path, uint32_t width, uint32_t height, i
   }
   if (!written)
     remove(path.c_str());
+  return written;
+}
+
+bool encode_gray1_png(uint32_t width, uint32_t height, int64_t milliDpi,
+                      const png_row_source_t &rows, std::string *png, std::string *error) {
+  char *buffer = nullptr;
+  size_t size = 0;
+  FILE *memory = open_memstream(&buffer, &size);
+  if (!memory) {
+    *error = strerror(errno);
+    return false;
+  }
+  bool written = write_rows(memory, width, height, milliDpi, rows, error);
+  if (fclose(memory) != 0 && written) {
+    *error = strerror(errno);
+    written = false;
+  }
+  if (written)
+    png->assign(buffer, size);
+  free(buffer);
   return written;
 }

@@ -13,3 +13,7 @@ using png_row_source_t = std::function<void(uint32_t y, uint8_t *row)>;
 // on failure remove the file, set error and return false.
 bool write_gray1_png(const std::string &path, uint32_t width, uint32_t height, int64_t milliDpi,
                      const png_row_source_t &rows, std::string *error);
+
+// Encode the same picture into memory, for a server to send; false with the reason in error.
+bool encode_gray1_png(uint32_t width, uint32_t height, int64_t milliDpi,
+                      const png_row_source_t &rows, std::string *png, std::string *error);
