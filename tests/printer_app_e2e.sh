@@ -19,6 +19,8 @@ set -euo pipefail
 # shellcheck source=tests/private_cupsd.sh
 . "$(dirname "$0")/private_cupsd.sh"
 export LC_ALL=C
+# In the sanitized build, PAPPL's own leaks at exit would fail every command.
+export LSAN_OPTIONS="suppressions=$(dirname "$(readlink -f "$0")")/app_lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7 shots=${8:-}
 tests=/usr/share/cups/ipptool
