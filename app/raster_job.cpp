@@ -78,7 +78,9 @@ bool begin_page(pappl_job_t *job, label_job_t *state, const cups_page_header2_t 
   char message[256];
   state->linesReceived = 0;
   if (job_is_stopping(job)) {
-    report_job_error(job, "The printer application is stopping.");
+    // A cancelled job says so in its state already.
+    if (!papplJobIsCanceled(job))
+      report_job_error(job, "The printer application is stopping.");
     return false;
   }
   if (!start_label_page(&state->page, header, &state->head, state->copies, message,
