@@ -7,6 +7,8 @@
 #
 #   bench/app_soak.sh [BUILD_DIR [JOBS [PAGES [RUNS]]]]   (defaults: build-bench, 1000, 200, 5)
 set -euo pipefail
+# shellcheck source=tests/local_server.sh
+. "$(dirname "$0")/../tests/local_server.sh"
 export LC_ALL=C
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -47,32 +49,9 @@ fail() {
   exit 1
 }
 
-# Print a TCP port that nothing listens on.
-free_port() {
-  local port
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return
-    fi
-  done
-  fail "no free TCP port found"
-}
-
 # Start the application at its default log level with its own state, spool and log,
 # and add a 203 dpi printer that prints into a file.
-port=$(free_port)
-mkdir -p "$work/spool"
-"$work/$name" server -o server-port="$port" -o log-file="$work/app.log" \
-  -o spool-directory="$work/spool" -o state-file="$work/app.state" \
-  -o server-options=no-tls >"$work/app.out" 2>&1 &
-app_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  kill -0 "$app_pid" 2>/dev/null || fail "the application exited: $(cat "$work/app.out")"
-  sleep 0.1
-done
+start_printer_app "$work/$name" "$work" -o server-options=no-tls
 : >"$work/out.prn"
 "$work/$name" add -d soak -m strb203 -v "file://$work/out.prn" || fail "could not add the printer"
 uri="ipp://127.0.0.1:$port/ipp/print/soak"

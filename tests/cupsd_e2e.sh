@@ -8,6 +8,8 @@
 set -euo pipefail
 # shellcheck source=tests/private_cupsd.sh
 . "$(dirname "$0")/private_cupsd.sh"
+# shellcheck source=tests/local_server.sh
+. "$(dirname "$0")/local_server.sh"
 export LC_ALL=C
 
 filter=$1 ppd=$2 ppd300=$3 data=$4 viewer=$5
@@ -48,17 +50,6 @@ fail() {
   exit 1
 }
 
-# Set port to a TCP port that nothing listens on.
-free_port() {
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      return
-    fi
-  done
-  fail "no free TCP port found"
-}
-
 # Write the scheduler's configuration, its ServerBin and its directories.
 set_up_cupsd() {
   mkdir -p "$work"/{etc,spool/tmp,cache,state,log,out,jobs,home}
@@ -73,7 +64,7 @@ set_up_cupsd() {
   done
   install -o root -g root -m 0755 "$filter" "$work/serverbin/filter/strobane"
 
-  free_port
+  port=$(free_port)
   write_cups_files_conf "$work" "ServerBin $work/serverbin" "FileDevice Yes"
   write_cupsd_conf "$work" "127.0.0.1:$port" "$work/cups.sock"
   # The request that job_state sends with ipptool.
@@ -219,9 +210,9 @@ dark_in_boxes() {
   shift 4
   od -An -v -tu1 -j "$offset" -N $((bpr * rows)) "$work/jobs/$name.prn" | awk -v bpr="$bpr" -v list="$*" '
     BEGIN {
-      n = split(list, spec, " ")
+      n = split(list, box, " ")
       for (j = 1; j <= n; j++) {
-        m = split(spec[j], v, ",")
+        m = split(box[j], v, ",")
         x0[j] = v[1] + 0; y0[j] = v[2] + 0; x1[j] = v[3] + 0; y1[j] = v[4] + 0
         sx[j] = m > 4 ? v[5] + 0 : 1; sy[j] = m > 4 ? v[6] + 0 : 1
         ox[j] = m > 4 ? v[7] + 0 : 0; oy[j] = m > 4 ? v[8] + 0 : 0

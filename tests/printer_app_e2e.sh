@@ -18,6 +18,8 @@
 set -euo pipefail
 # shellcheck source=tests/private_cupsd.sh
 . "$(dirname "$0")/private_cupsd.sh"
+# shellcheck source=tests/local_server.sh
+. "$(dirname "$0")/local_server.sh"
 export LC_ALL=C
 # In the sanitized build, PAPPL's own leaks at exit would fail every command.
 export LSAN_OPTIONS="suppressions=$(dirname "$(readlink -f "$0")")/app_lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
@@ -63,33 +65,12 @@ fail() {
   exit 1
 }
 
-# Print a TCP port that nothing listens on.
-free_port() {
-  local port
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return
-    fi
-  done
-  fail "no free TCP port found"
-}
-
 # Start the application with its own state, spool and log, and add a 203 dpi printer
 # "label" and a 300 dpi printer "label300", each printing into out/PRINTER.prn.
 # Further server options may follow (the default is no TLS).
 start_app() {
-  port=$(free_port)
   [ $# -gt 0 ] || set -- -o server-options=no-tls
-  "$work/$name" server -o server-port="$port" -o log-file="$work/app.log" -o log-level=debug \
-    -o spool-directory="$work/spool" -o state-file="$work/app.state" "$@" >"$work/app.out" 2>&1 &
-  app_pid=$!
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    kill -0 "$app_pid" 2>/dev/null || fail "the application exited: $(cat "$work/app.out")"
-    sleep 0.1
-  done
+  start_printer_app "$work/$name" "$work" -o log-level=debug "$@"
   for printer in label:strb203 label300:strb300; do
     : >"$work/out/${printer%%:*}.prn"
     "$work/$name" add -d "${printer%%:*}" -m "${printer#*:}" \
@@ -262,25 +243,25 @@ part_ipp() {
 
   # A PWG page through the application with IPP settings and through the filter with the
   # PPD options they stand for: the same command blocks, byte for byte.
-  local row spec raster options printer dpi w h copies i=0
-  while IFS='|' read -r printer raster spec options; do
+  local settings raster options printer dpi w h copies i=0
+  while IFS='|' read -r printer raster settings options; do
     [ -n "$printer" ] || continue
     read -r w h copies dpi <<<"$raster"
     i=$((i + 1))
     "$sample" "$work/same$i.pwg" 2 "$w" "$h" "$copies" pwg "$dpi"
     # shellcheck disable=SC2086
-    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster $spec
+    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster $settings
     [ "$state" = completed ] || fail "same$i: job $state: $message"
     "$filter" 1 u t 1 "$options" "$work/same$i.pwg" >"$work/jobs/same$i-filter.prn" 2>/dev/null
     cmp "$work/jobs/same$i.prn" "$work/jobs/same$i-filter.prn" >/dev/null ||
-      fail "same$i: the application and the filter differ for $spec / $options:
+      fail "same$i: the application and the filter differ for $settings / $options:
 $(summary "$work/jobs/same$i.prn" "$dpi")
 $(summary "$work/jobs/same$i-filter.prn" "$dpi")"
   done <<'EOF'
 label|812 1218 1 203||PageSize=4.00x6.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0
 label|406 203 1 203|size=5080x2540 darkness=27 speed=5080 tracking=continuous left=201 top=100 conversion=dither-ordered|PageSize=2.00x1.00in Darkness=12 PrintSpeed=20 MediaTracking=0 Horizontal=16 Vertical=8 PrintMode=2
 label|609 507 1 203|size=7620x6350 darkness=-53 speed=15240 tracking=mark conversion=dither-clustered|PageSize=Custom.216x180 Darkness=0 PrintSpeed=60 MediaTracking=2 PrintMode=3
-label|799 1199 3 203|size=10000x15000 copies=3 conversion=threshold-bold|PageSize=100mmx150mm Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=1
+label|799 1199 3 203|size=10000x15000 copies=3 darkness=37 conversion=threshold-bold|PageSize=100mmx150mm Darkness=14 PrintSpeed=40 MediaTracking=1 PrintMode=1
 label300|1200 900 2 300|size=10160x7620 copies=2 darkness=47 left=1084 conversion=dither-fine|PageSize=4.00x3.00in Darkness=15 PrintSpeed=40 MediaTracking=1 PrintMode=4 Horizontal=128
 EOF
 
@@ -335,7 +316,7 @@ part_bad() {
   done <<'EOF'
 cut|2|The page ended after
 huge|0|The page is 100000 dots wide; the print head is 832 dots wide.
-wide|0|
+wide|0|Job aborted.
 dpi|0|The page is 300x300 dpi; this printer prints at 203 dpi.
 EOF
 }

@@ -1,0 +1,34 @@
+# SPDX-License-Identifier: Apache-2.0
+# Servers started on 127.0.0.1 by the tests and benchmarks, sourced by their scripts;
+# each script defines fail, which these call when a server cannot be had.
+
+# Print a TCP port that nothing listens on.
+free_port() {
+  local port
+  for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return
+    fi
+  done
+  fail "no free TCP port found"
+}
+
+# Start the printer application PROGRAM on a free port with its state, spool and log
+# under DIR, and the server options that follow; set port and app_pid once it answers.
+start_printer_app() {
+  local program=$1 dir=$2
+  shift 2
+  port=$(free_port)
+  mkdir -p "$dir/spool"
+  "$program" server -o server-port="$port" -o log-file="$dir/app.log" \
+    -o spool-directory="$dir/spool" -o state-file="$dir/app.state" "$@" >"$dir/app.out" 2>&1 &
+  app_pid=$!
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return
+    kill -0 "$app_pid" 2>/dev/null || fail "the application exited: $(cat "$dir/app.out")"
+    sleep 0.1
+  done
+  fail "the application did not answer on port $port in 10 s"
+}
