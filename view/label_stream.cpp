@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <string_view>
 
@@ -24,6 +25,9 @@ constexpr size_t kMaxDigits = 10;
 // BITMAP data is taken in pieces, so that memory grows only with the data actually there.
 constexpr size_t kDataChunk = size_t{1} << 20;
 
+// The longest command line a printer takes between blocks, CR LF included.
+constexpr size_t kMaxCommandLine = 4096;
+
 // A fault in the stream, carried to read_label_stream.
 struct stream_fault {
   stream_error_t error;
@@ -32,7 +36,7 @@ struct stream_fault {
 // Input bytes with a look-ahead buffer and the offset of the next byte.
 class ByteReader {
 public:
-  explicit ByteReader(std::istream &in) : in_(in) {}
+  explicit ByteReader(const stream_source_t &source) : source_(source) {}
 
   // The offset of the next byte in the input.
   uint64_t offset() const {
@@ -56,10 +60,13 @@ public:
     return look(ahead + 1) > ahead ? static_cast<unsigned char>(buffer_[pos_ + ahead]) : -1;
   }
 
-  // True when the bytes ahead begin with text.
+  // True when the bytes ahead begin with text; reads no further than the first byte that
+  // differs, so that a sender waiting for an answer is not waited for.
   bool starts_with(std::string_view text) {
-    return look(text.size()) == text.size() &&
-           std::string_view(buffer_).substr(pos_, text.size()) == text;
+    for (size_t i = 0; i < text.size(); i++)
+      if (peek(i) != static_cast<unsigned char>(text[i]))
+        return false;
+    return true;
   }
 
   // The next n bytes, which must have been looked at.
@@ -72,11 +79,18 @@ public:
     pos_ += n;
   }
 
-  // Copy up to n bytes out; returns how many there were.
+  // Copy up to n bytes out, those beyond the look-ahead straight from the source; returns
+  // how many there were.
   size_t read(uint8_t *out, size_t n) {
-    size_t got = look(n);
+    size_t got = std::min(n, buffer_.size() - pos_);
     memcpy(out, buffer_.data() + pos_, got);
     pos_ += got;
+    while (got < n && !ended_) {
+      size_t more = source_(reinterpret_cast<char *>(out) + got, n - got);
+      ended_ = more == 0;
+      got += more;
+      base_ += more;
+    }
     return got;
   }
 
@@ -90,14 +104,13 @@ private:
     size_t have = buffer_.size();
     size_t want = std::max(n - have, size_t{65536});
     buffer_.resize(have + want);
-    in_.read(buffer_.data() + have, static_cast<std::streamsize>(want));
-    size_t got = static_cast<size_t>(in_.gcount());
+    size_t got = source_(buffer_.data() + have, want);
     buffer_.resize(have + got);
     if (got == 0)
       ended_ = true;
   }
 
-  std::istream &in_;
+  const stream_source_t &source_;
   std::string buffer_;
   size_t pos_ = 0;
   uint64_t base_ = 0;
@@ -132,8 +145,8 @@ bool is_digit(int c) {
 // Checks the blocks of one stream and hands each finished one on.
 class StreamParser {
 public:
-  StreamParser(std::istream &in, const std::function<void(const label_block_t &)> &onLabel)
-      : reader_(in), onLabel_(onLabel) {}
+  StreamParser(const stream_source_t &source, const stream_reader_t &handlers)
+      : reader_(source), handlers_(handlers) {}
 
   // Read every block; throws stream_fault at the first fault.
   void run() {
@@ -219,6 +232,81 @@ private:
     return value;
   }
 
+  // Take a number with three decimals and an optional minus sign; returns its text.
+  std::string signed_decimal(const char *what) {
+    bool minus = reader_.peek(0) == '-';
+    reader_.skip(minus ? 1 : 0);
+    return (minus ? "-" : "") + decimal(what);
+  }
+
+  // Take "COMMAND VALUE\r\n" where the value is one of the words or, when numbers are
+  // allowed, a count; returns the value as written.
+  std::string word_line(std::string_view command, std::initializer_list<std::string_view> words,
+                        bool numbers) {
+    std::string name(command);
+    expect(name + " ");
+    for (std::string_view word : words)
+      if (reader_.starts_with(std::string(word) + "\r\n")) {
+        reader_.skip(word.size() + 2);
+        return std::string(word);
+      }
+    if (!numbers || !is_digit(reader_.peek(0))) {
+      std::string choices;
+      for (std::string_view word : words)
+        choices += (choices.empty() ? "" : " or ") + quoted(word);
+      fail(reader_.offset(), "expected " + choices + (numbers ? " or a count" : "") + " after " +
+                                 quoted(name) + " but found " + found());
+    }
+    std::string count = std::to_string(number(name.c_str(), 0, INT32_MAX));
+    expect("\r\n", " to end the " + name + " line");
+    return count;
+  }
+
+  // Take the lines between REFERENCE and BITMAP: the filter's own, or for a printer any
+  // tear-off position and label mode.
+  void read_label_mode(label_block_t &block) {
+    if (!handlers_.onCommand) {
+      for (std::string_view line : kFixedLinesAfterReference)
+        expect(line);
+      return;
+    }
+    expect("OFFSET ");
+    block.tearOffset = signed_decimal("OFFSET");
+    expect("\r\n", " to end the OFFSET line");
+    expect("SHIFT 0\r\n");
+    block.peel = word_line("SET PEEL", {"ON", "OFF"}, false);
+    block.cutter = word_line("SET CUTTER", {"OFF", "BATCH"}, true);
+    block.partialCutter = word_line("SET PARTIAL_CUTTER", {"OFF", "BATCH"}, true);
+    block.tear = word_line("SET TEAR", {"ON", "OFF"}, false);
+    expect("CLS\r\n");
+  }
+
+  // Take one command that a printer reads between blocks and hand it on.
+  void read_command() {
+    stream_command_t command{reader_.offset(), false, {}};
+    if (reader_.starts_with("\x1b!")) {
+      int code = reader_.peek(2);
+      if (code < 0)
+        fail(command.offset + 2, "expected the byte of an ESC ! command but found " + found());
+      command.immediate = true;
+      command.text = std::string(1, static_cast<char>(code));
+      reader_.skip(3);
+    } else {
+      size_t length = 0;
+      for (int c = reader_.peek(0); c != '\n'; c = reader_.peek(length)) {
+        if (c < 0)
+          fail(command.offset, "expected a command line ending in \"\\r\\n\" but found " + found());
+        if (++length >= kMaxCommandLine)
+          fail(command.offset,
+               "a command line longer than " + std::to_string(kMaxCommandLine) + " bytes");
+      }
+      std::string_view line = reader_.ahead(length);
+      command.text = std::string(line.ends_with('\r') ? line.substr(0, length - 1) : line);
+      reader_.skip(length + 1);
+    }
+    handlers_.onCommand(command);
+  }
+
   // Take the BITMAP header and data.
   void read_bitmap(label_block_t &block) {
     uint64_t start = reader_.offset();
@@ -256,6 +344,11 @@ private:
   bool read_block() {
     if (reader_.at_end())
       return false;
+    while (handlers_.onCommand && !reader_.starts_with("SIZE ")) {
+      read_command();
+      if (reader_.at_end())
+        return false;
+    }
     label_block_t block;
     block.offset = reader_.offset();
     expect("SIZE ", labels_ ? " to begin a label, or the end of the stream" : " to begin a label");
@@ -281,37 +374,45 @@ private:
     expect(",", " after the REFERENCE x");
     block.refY = int32("REFERENCE y");
     expect("\r\n", " to end the REFERENCE line");
-    for (std::string_view line : kFixedLinesAfterReference)
-      expect(line);
+    read_label_mode(block);
     read_bitmap(block);
 
     // A cancelled job ends right after the image: the picture is still handed on.
     if (!reader_.starts_with("PRINT 1,")) {
-      onLabel_(block);
+      handlers_.onLabel(block);
       fail(reader_.offset(), "block without PRINT: expected \"PRINT 1,\" but found " + found());
     }
     reader_.skip(8);
     block.copies = int32("PRINT copies");
     expect("\r\n", " to end the PRINT line");
-    onLabel_(block);
+    handlers_.onLabel(block);
     return true;
   }
 
   ByteReader reader_;
-  const std::function<void(const label_block_t &)> &onLabel_;
+  const stream_reader_t &handlers_;
   int labels_ = 0;
 };
 
 } // namespace
 
-std::optional<stream_error_t>
-read_label_stream(std::istream &in, const std::function<void(const label_block_t &)> &onLabel) {
+std::optional<stream_error_t> read_label_stream(const stream_source_t &source,
+                                                const stream_reader_t &reader) {
   try {
-    StreamParser(in, onLabel).run();
+    StreamParser(source, reader).run();
   } catch (const stream_fault &fault) {
     return fault.error;
   }
   return std::nullopt;
+}
+
+std::optional<stream_error_t>
+read_label_stream(std::istream &in, const std::function<void(const label_block_t &)> &onLabel) {
+  stream_source_t source = [&](char *data, size_t size) {
+    in.read(data, static_cast<std::streamsize>(size));
+    return static_cast<size_t>(in.gcount());
+  };
+  return read_label_stream(source, stream_reader_t{onLabel, nullptr});
 }
 
 parsed_stream_t parse_label_stream(const std::string &bytes) {

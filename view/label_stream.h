@@ -26,6 +26,20 @@ struct label_block_t {
   uint32_t rows = 0;
   std::vector<uint8_t> image;    // bytesPerRow * rows bytes, dark = 0 bit, leftmost dot in bit 7
   std::optional<int32_t> copies; // absent when the block ends without PRINT
+  // The OFFSET and label-mode lines' values as written, e.g. "0.000", "OFF", "1".
+  std::string tearOffset = "0.000";
+  std::string peel = "OFF";
+  std::string cutter = "OFF";
+  std::string partialCutter = "OFF";
+  std::string tear = "ON";
+};
+
+// What a printer reads between blocks: an immediate command (ESC '!' and one byte,
+// answered at once) or a command line.
+struct stream_command_t {
+  uint64_t offset;
+  bool immediate;
+  std::string text; // the byte after ESC '!', or the line without its CR LF
 };
 
 // Where and why the stream stopped being well formed.
@@ -36,6 +50,23 @@ struct stream_error_t {
 
 // The largest BITMAP the filter writes: its gray page stays within INT32_MAX bytes.
 inline constexpr uint64_t kMaxBitmapBytes = INT32_MAX / 8;
+
+// Where a stream's bytes come from: up to size bytes into data, waiting for at least one;
+// 0 at the end of the stream.
+using stream_source_t = std::function<size_t(char *data, size_t size)>;
+
+// What a reader does with what it reads.
+struct stream_reader_t {
+  std::function<void(const label_block_t &)> onLabel;
+  // A printer's reader sets this: it then takes commands between blocks and any value of a
+  // block's tear-off and label-mode lines, where the viewer passes only the filter's blocks.
+  std::function<void(const stream_command_t &)> onCommand;
+};
+
+// Read blocks from the source as its bytes arrive, handing each on as soon as it is whole;
+// returns the first fault, or nothing when the stream ended well formed.
+std::optional<stream_error_t> read_label_stream(const stream_source_t &source,
+                                                const stream_reader_t &reader);
 
 // Read the stream's blocks, calling onLabel for each one whose image is complete
 // (with copies absent for a block that ends without PRINT); returns the first
