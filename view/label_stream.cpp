@@ -117,7 +117,8 @@ private:
   bool ended_ = false;
 };
 
-// Quote bytes as C would write them, so that CR, LF and binary data stay visible.
+} // namespace
+
 std::string quoted(std::string_view bytes) {
   static const char hex[] = "0123456789abcdef";
   std::string text = "\"";
@@ -136,6 +137,8 @@ std::string quoted(std::string_view bytes) {
   }
   return text + "\"";
 }
+
+namespace {
 
 // True for an ASCII digit, whatever the locale.
 bool is_digit(int c) {

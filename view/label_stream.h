@@ -8,6 +8,7 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One block of the stream, from SIZE to PRINT.
@@ -82,6 +83,9 @@ struct parsed_stream_t {
 
 // Read a stream held in a string.
 parsed_stream_t parse_label_stream(const std::string &bytes);
+
+// Quote bytes as C would write them, so that CR, LF and binary data stay visible.
+std::string quoted(std::string_view bytes);
 
 // Count the dark (0) bits of a block's image.
 uint64_t dark_dots(const label_block_t &block);
