@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # Print real documents through a private cupsd into the strobane filter and
 # check the label streams that come out, block by block and dot by dot.
-# Usage: cupsd_e2e.sh FILTER PPD_203DPI PPD_300DPI DATA_DIR VIEWER
+# Usage: cupsd_e2e.sh FILTER PPD_203DPI PPD_300DPI DATA_DIR VIEWER VIRTUAL_PRINTER
 # Runs as root (cupsd then runs the filter as lp, as a real system does); exit
 # status 77 means skipped. KEEP_E2E=1 keeps the work directory for inspection.
 set -euo pipefail
@@ -12,7 +12,7 @@ set -euo pipefail
 . "$(dirname "$0")/local_server.sh"
 export LC_ALL=C
 
-filter=$1 ppd=$2 ppd300=$3 data=$4 viewer=$5
+filter=$1 ppd=$2 ppd300=$3 data=$4 viewer=$5 vprinter=$6
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: cupsd must be started as root to run filters as lp"
   exit 77
@@ -22,8 +22,9 @@ fi
 # world-enterable directory outside the build tree.
 work=$(mktemp -d /tmp/strobane-e2e.XXXXXX)
 chmod 0755 "$work"
-cupsd_pid=
+cupsd_pid= vprinter_pid=
 cleanup() {
+  [ -z "$vprinter_pid" ] || kill "$vprinter_pid" 2>/dev/null || true
   if [ -n "$cupsd_pid" ]; then
     kill "$cupsd_pid" 2>/dev/null || true
     wait "$cupsd_pid" 2>/dev/null || true
@@ -371,6 +372,30 @@ check_badge image 16 2 ", overhang 16 dots on the right, 3 dots at the bottom" \
 # No options at all: every setting comes from the PPD's defaults (Darkness 8).
 print_job label defaults "$work/labels.pdf"
 check_labels defaults 203 8 1 ", overhang 2 dots at the bottom"
+
+# The same job through a socket:// queue into the virtual printer: the pictures it prints
+# are the viewer's of the bytes that the file queue received.
+"$vprinter" --port 0 --time-scale 0 -o "$work/virtual" </dev/null >"$work/virtual.out" 2>&1 &
+vprinter_pid=$!
+for _ in $(seq 100); do
+  vport=$(sed -n 's/^listening 127.0.0.1://p' "$work/virtual.out")
+  [ -z "$vport" ] || break
+  sleep 0.1
+done
+[ -n "$vport" ] || fail "the virtual printer did not start: $(cat "$work/virtual.out")"
+lpadmin -p socket -E -v "socket://127.0.0.1:$vport" -P "$ppd" || fail "lpadmin could not add socket"
+run_job socket completed socket "$work/labels.pdf"
+job=
+for _ in $(seq 100); do
+  grep -q "^label 2 " "$work/virtual.out" && break
+  sleep 0.1
+done
+for n in 1 2; do
+  cmp -s "$work/virtual/label-$n.png" "$work/jobs/defaults-$n.png" ||
+    fail "socket: label $n is not the viewer's picture: $(cat "$work/virtual.out")"
+done
+grep -q "^malformed" "$work/virtual.out" && fail "socket: $(grep "^malformed" "$work/virtual.out")"
+echo "socket: the virtual printer printed the viewer's two pictures"
 
 # A custom size in points: 144 x 72 pt is the filter's 51 x 25 mm.
 print_job label custom "$work/badge.pdf" -o PageSize=Custom.144x72

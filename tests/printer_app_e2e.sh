@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Drive the real printer application on 127.0.0.1 with ipptool and with a private
 # cupsd's driverless queue, and check the label streams that reach its file devices.
-# Usage: printer_app_e2e.sh PART APP FILTER VIEWER SAMPLE_RASTER PWG_PAGE DATA_DIR
+# Usage: printer_app_e2e.sh PART APP FILTER VIEWER SAMPLE_RASTER PWG_PAGE DATA_DIR SHOTS
+#        VIRTUAL_PRINTER
 # PART is one of:
 #   ipp      CUPS's get-printer-attributes, print-job and ipp-everywhere tests; the same
 #            page through the application and through the filter gives the same bytes
@@ -15,6 +16,8 @@
 #            then the application is stopped while a job prints
 #   web      headless Chromium on the setup pages and the last label's preview, with a
 #            screenshot of each page saved in SHOTS (the 8th argument)
+#   virtual  a printer on a socket:// device into the virtual printer, which prints the
+#            pictures that the viewer draws of the same job on a file device
 set -euo pipefail
 # shellcheck source=tests/private_cupsd.sh
 . "$(dirname "$0")/private_cupsd.sh"
@@ -24,7 +27,7 @@ export LC_ALL=C
 # In the sanitized build, PAPPL's own leaks at exit would fail every command.
 export LSAN_OPTIONS="suppressions=$(dirname "$(readlink -f "$0")")/app_lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7 shots=${8:-}
+part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7 shots=${8:-} vprinter=${9:-}
 tests=/usr/share/cups/ipptool
 if [ "$part" = cupsd ] && [ "$(id -u)" != 0 ]; then
   echo "skipped: cupsd must be started as root"
@@ -587,8 +590,43 @@ fetch() {
   python3 -c 'import sys, urllib.request; sys.stdout.buffer.write(urllib.request.urlopen(sys.argv[1]).read())' "$1"
 }
 
+# Two pages of three copies through a socket:// device into the virtual printer and through
+# the file device: the six labels it prints are the viewer's pictures of the file's blocks.
+part_virtual() {
+  start_app
+  "$vprinter" --port 0 --time-scale 0 -o "$work/virtual" </dev/null >"$work/virtual.out" 2>&1 &
+  stall_pids=$!
+  local vport= n
+  for _ in $(seq 100); do
+    vport=$(sed -n 's/^listening 127.0.0.1://p' "$work/virtual.out")
+    [ -z "$vport" ] || break
+    sleep 0.1
+  done
+  [ -n "$vport" ] || fail "the virtual printer did not start: $(cat "$work/virtual.out")"
+  "$work/$name" add -d virtual -m strb203 -v "socket://127.0.0.1:$vport" ||
+    fail "could not add virtual"
+  "$sample" "$work/page.pwg" 2 812 1218 1 pwg
+  print_job file label "$work/page.pwg" image/pwg-raster copies=3
+  print_job socket virtual "$work/page.pwg" image/pwg-raster copies=3
+  [ "$state" = completed ] || fail "socket: job $state: $message"
+  "$viewer" --dpi 203.2 -o "$work/view" "$work/jobs/file.prn" >/dev/null 2>&1 ||
+    fail "the file device's stream is malformed"
+  for _ in $(seq 100); do
+    grep -q "^label 6 " "$work/virtual.out" && break
+    sleep 0.1
+  done
+  for n in 1 2 3 4 5 6; do
+    cmp -s "$work/virtual/label-$n.png" "$work/view-$(((n + 2) / 3)).png" ||
+      fail "label $n is not the viewer's picture: $(cat "$work/virtual.out")"
+  done
+  [ ! -e "$work/virtual/label-7.png" ] || fail "the virtual printer printed more than 6 labels"
+  ! grep "^malformed" "$work/virtual.out" || fail "the virtual printer found the stream malformed"
+  echo "virtual: 2 pages x 3 copies through socket://, the viewer's six pictures"
+}
+
 case $part in
 ipp) part_ipp ;;
+virtual) part_virtual ;;
 web) part_web ;;
 bad) part_bad ;;
 slow) part_slow ;;
