@@ -42,9 +42,11 @@ filter_dir=$(cups-config --serverbin)/filter
 contents=$(dpkg-deb -c "$deb")
 for entry in "-rwxr-xr-x root/root .* \.$filter_dir/strobane" \
   "-rwxr-xr-x root/root .* \./usr/bin/strobane-view" \
+  "-rwxr-xr-x root/root .* \./usr/bin/strobane-virtual-printer" \
   "-rw-r--r-- root/root .* \./usr/share/ppd/strobane/strb203\.ppd" \
   "-rw-r--r-- root/root .* \./usr/share/ppd/strobane/strb300\.ppd" \
   "-rw-r--r-- root/root .* \./usr/share/man/man1/strobane-view\.1\.gz" \
+  "-rw-r--r-- root/root .* \./usr/share/man/man1/strobane-virtual-printer\.1\.gz" \
   "-rw-r--r-- root/root .* \./usr/share/doc/strobane/copyright"; do
   grep -q -- "^$entry\$" <<<"$contents" || fail "no entry matching \"$entry\" in
 $contents"
@@ -60,4 +62,4 @@ status=0
 "$work/root$filter_dir/strobane" 2>"$work/usage" || status=$?
 [ "$status" -eq 1 ] && grep -q "^ERROR: strobane job-id" "$work/usage" ||
   fail "the packaged filter does not answer as the filter does"
-echo "the package holds the filter, the viewer, both PPDs and the manual page"
+echo "the package holds the filter, the viewer, the virtual printer, both PPDs and the manual pages"

@@ -267,8 +267,9 @@ def test_device_lines_and_label_modes():
         assert p.expect("ignored ") == 'ignored "HOME"'
         assert p.expect("ignored ") == 'ignored "\\x1b!R"'
         p.press("resume")
-        printed = [p.expect(kind) for kind in ("label 1 ", "feed ", "calibrate sensor=gap",
-                                               "calibrate sensor=black-mark", "label 2 ")]
+        printed = [p.expect(kind) for kind in ("label 1 ", "feed ", "calibrate ", "calibrate ",
+                                               "label 2 ")]
+        assert [field(line, "sensor") for line in printed[2:4]] == ["gap", "black-mark"], printed
         assert " offset=0.000 peel=OFF cutter=OFF partial-cutter=OFF tear=ON " in printed[0]
         assert field(printed[1], "size") == "60x40mm"
         assert " size=60x30mm " in printed[4]

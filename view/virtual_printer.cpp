@@ -273,7 +273,7 @@ void run_print_engine(printer_t *printer) {
     // Items are only ever added behind this one, so it stays in place while the lock is let go.
     print_item_t &item = printer->queue.front();
     if (item.kind == print_item_t::kCalibrate) {
-      say("calibrate sensor=%s time=%.3f", item.sensor.c_str(), elapsed(printer));
+      say("calibrate time=%.3f sensor=%s", elapsed(printer), item.sensor.c_str());
       printer->queuedBytes -= kItemBytes;
       printer->queue.pop_front();
       printer->changed.notify_all();
