@@ -53,6 +53,9 @@ constexpr uint64_t kItemBytes = 256;
 // Millimetres in an inch.
 constexpr double kMmPerInch = 25.4;
 
+// The longest a label takes, in seconds: a day, which keeps any SIZE within the clock's range.
+constexpr double kLongestLabel = 86400;
+
 // The digits of a count as written, or nothing unless the text is one.
 std::optional<uint64_t> parse_count(std::string_view text) {
   if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != text.npos)
@@ -96,8 +99,8 @@ std::chrono::duration<double> print_time(const printer_t *printer, const label_b
   double gapMm = block.gap ? std::strtod(block.gap->c_str(), nullptr) * kMmPerInch : 0;
   double lengthMm = std::max(0.0, block.heightMm + gapMm);
   double inchesPerSecond = std::max(1, block.speed);
-  return std::chrono::duration<double>(lengthMm / kMmPerInch / inchesPerSecond *
-                                       printer->settings.timeScale);
+  return std::chrono::duration<double>(std::min(
+      kLongestLabel, lengthMm / kMmPerInch / inchesPerSecond * printer->settings.timeScale));
 }
 
 // The settings part of a label's line.
