@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <png.h>
 #include <random>
+#include <sstream>
 #include <sys/wait.h>
 
 #include "render/gray2bytes.h"
@@ -425,5 +426,104 @@ TEST(ViewPictures, PaperOutsideTheLimitsOrAnUnwritablePictureExitsOne) {
       EXPECT_EQ(run.err, "");
     else
       EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+}
+
+// A source that gives one byte at a time and counts how many it has given.
+struct TrickleSource {
+  std::string bytes;
+  size_t given = 0;
+  stream_source_t source() {
+    return [this](char *data, size_t size) -> size_t {
+      if (given == bytes.size() || size == 0)
+        return 0;
+      *data = bytes[given++];
+      return 1;
+    };
+  }
+};
+
+// However the bytes arrive, the viewer reads the same labels and the same fault.
+TEST(ViewStreaming, OneByteAtATimeReadsAsTheWholeStream) {
+  const std::string good = two_label_stream();
+  for (const std::string &stream : {good, good.substr(0, good.size() - 7), good + "x"}) {
+    TrickleSource trickle{stream};
+    std::vector<label_block_t> labels;
+    std::optional<stream_error_t> error = read_label_stream(
+        trickle.source(), {[&](const label_block_t &block) { labels.push_back(block); }, nullptr});
+    parsed_stream_t whole = parse_label_stream(stream);
+    ASSERT_EQ(labels.size(), whole.labels.size());
+    EXPECT_EQ(labels.back().image, whole.labels.back().image);
+    ASSERT_EQ(error.has_value(), whole.error.has_value());
+    if (error) {
+      EXPECT_EQ(error->offset, whole.error->offset);
+      EXPECT_EQ(error->message, whole.error->message);
+    }
+  }
+}
+
+// A printer hands each command and label on before it reads a byte past it, so that a
+// sender waiting for the status byte is answered; a block may take any label mode.
+TEST(ViewStreaming, APrinterActsOnEachCommandBeforeReadingFurther) {
+  const std::string good = two_label_stream();
+  const size_t second = good.find("SIZE ", 1);
+  std::string modes = good.substr(second);
+  for (auto [from, to] : {std::pair{"OFFSET 0.000", "OFFSET -0.050"},
+                          {"PEEL OFF", "PEEL ON"},
+                          {"CUTTER OFF", "CUTTER 1"},
+                          {"TEAR ON", "TEAR OFF"}})
+    modes.replace(modes.find(from), strlen(from), to);
+  TrickleSource trickle{good.substr(0, second) + "\x1b!?" + "SOUND 5,200\r\n" + "HOME\n" + modes};
+  std::vector<std::string> events;
+  stream_reader_t reader{
+      [&](const label_block_t &block) {
+        events.push_back(std::to_string(trickle.given) + " label " + block.tearOffset + " " +
+                         block.peel + " " + block.cutter + " " + block.partialCutter + " " +
+                         block.tear);
+      },
+      [&](const stream_command_t &command) {
+        events.push_back(std::to_string(trickle.given) + (command.immediate ? " ESC ! " : " ") +
+                         command.text + " at " + std::to_string(command.offset));
+      }};
+  ASSERT_FALSE(read_label_stream(trickle.source(), reader));
+  const std::string s = std::to_string(second);
+  EXPECT_EQ(events,
+            (std::vector<std::string>{
+                s + " label 0.000 OFF OFF OFF ON", std::to_string(second + 3) + " ESC ! ? at " + s,
+                std::to_string(second + 16) + " SOUND 5,200 at " + std::to_string(second + 3),
+                std::to_string(second + 21) + " HOME at " + std::to_string(second + 16),
+                std::to_string(trickle.bytes.size()) + " label -0.050 ON 1 OFF OFF"}));
+}
+
+// What a printer refuses inside a block and between blocks.
+TEST(ViewStreaming, APrinterReportsDeparturesWithTheirOffset) {
+  const std::string good = two_label_stream();
+  struct Case {
+    std::string find, replace, message;
+  } cases[] = {
+      {"SET PEEL OFF", "SET PEEL MAYBE",
+       "expected \"ON\" or \"OFF\" after \"SET PEEL\" but found \"MAYBE\\r\\n\""},
+      {"SET CUTTER OFF", "SET CUTTER -1", "or a count after \"SET CUTTER\" but found \"-1\\r\\n\""},
+      {"OFFSET 0.000", "OFFSET 0.1", "expected a number with three decimals (OFFSET)"},
+      {"SHIFT 0", "SHIFT 1", "expected \"SHIFT 0\\r\\n\""},
+      {"PRINT 1,1\r\n", "PRINT 1,1\r\n\x1b!", "expected the byte of an ESC ! command"},
+      {"PRINT 1,1\r\n", "PRINT 1,1\r\n" + std::string(5000, 'x'),
+       "a command line longer than 4096 bytes"},
+      {"PRINT 1,1\r\n", "PRINT 1,1\r\nHOME", "expected a command line ending in \"\\r\\n\""},
+  };
+  for (const Case &c : cases) {
+    std::string damaged = good;
+    size_t at = damaged.find(c.find);
+    damaged.replace(at, c.find.size(), c.replace);
+    std::istringstream in(damaged);
+    stream_source_t source = [&](char *data, size_t size) {
+      in.read(data, static_cast<std::streamsize>(size));
+      return static_cast<size_t>(in.gcount());
+    };
+    std::optional<stream_error_t> error =
+        read_label_stream(source, {[](const label_block_t &) {}, [](const stream_command_t &) {}});
+    ASSERT_TRUE(error) << c.replace;
+    EXPECT_NE(error->message.find(c.message), std::string::npos) << error->message;
+    EXPECT_GE(error->offset, at) << c.replace;
   }
 }
