@@ -375,14 +375,7 @@ check_labels defaults 203 8 1 ", overhang 2 dots at the bottom"
 
 # The same job through a socket:// queue into the virtual printer: the pictures it prints
 # are the viewer's of the bytes that the file queue received.
-"$vprinter" --port 0 --time-scale 0 -o "$work/virtual" </dev/null >"$work/virtual.out" 2>&1 &
-vprinter_pid=$!
-for _ in $(seq 100); do
-  vport=$(sed -n 's/^listening 127.0.0.1://p' "$work/virtual.out")
-  [ -z "$vport" ] || break
-  sleep 0.1
-done
-[ -n "$vport" ] || fail "the virtual printer did not start: $(cat "$work/virtual.out")"
+start_virtual_printer "$vprinter" "$work"
 lpadmin -p socket -E -v "socket://127.0.0.1:$vport" -P "$ppd" || fail "lpadmin could not add socket"
 run_job socket completed socket "$work/labels.pdf"
 job=

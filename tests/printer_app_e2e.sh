@@ -594,15 +594,9 @@ fetch() {
 # the file device: the six labels it prints are the viewer's pictures of the file's blocks.
 part_virtual() {
   start_app
-  "$vprinter" --port 0 --time-scale 0 -o "$work/virtual" </dev/null >"$work/virtual.out" 2>&1 &
-  stall_pids=$!
-  local vport= n
-  for _ in $(seq 100); do
-    vport=$(sed -n 's/^listening 127.0.0.1://p' "$work/virtual.out")
-    [ -z "$vport" ] || break
-    sleep 0.1
-  done
-  [ -n "$vport" ] || fail "the virtual printer did not start: $(cat "$work/virtual.out")"
+  local vport vprinter_pid n
+  start_virtual_printer "$vprinter" "$work"
+  stall_pids=$vprinter_pid
   "$work/$name" add -d virtual -m strb203 -v "socket://127.0.0.1:$vport" ||
     fail "could not add virtual"
   "$sample" "$work/page.pwg" 2 812 1218 1 pwg
