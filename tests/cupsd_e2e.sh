@@ -22,7 +22,8 @@ fi
 # world-enterable directory outside the build tree.
 work=$(mktemp -d /tmp/strobane-e2e.XXXXXX)
 chmod 0755 "$work"
-cupsd_pid= vprinter_pid=
+cupsd_pid=
+vprinter_pid=
 cleanup() {
   [ -z "$vprinter_pid" ] || kill "$vprinter_pid" 2>/dev/null || true
   if [ -n "$cupsd_pid" ]; then
