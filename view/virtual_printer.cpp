@@ -2,7 +2,6 @@
 #include "view/virtual_printer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -210,9 +209,11 @@ bool press_button(printer_t *printer, const std::string &line) {
     const auto *button = std::find_if(std::begin(kButtons), std::end(kButtons),
                                       [&](const auto &entry) { return entry.word == word; });
     if (button == std::end(kButtons)) {
-      say("unknown \"%.*s\": the buttons are open, close, jam, clear, load N, ribbon-out, "
-          "ribbon-in, pause, resume, cover-open, cover-close, hot, cool, status, quit",
-          static_cast<int>(word.size()), word.data());
+      std::string words = "load N, quit";
+      for (const auto &entry : kButtons)
+        words += ", " + std::string(entry.word);
+      say("unknown \"%.*s\": the buttons are %s", static_cast<int>(word.size()), word.data(),
+          words.c_str());
       return true;
     }
     printer->conditions =
