@@ -7,6 +7,7 @@
 
 #include "app/label_driver.h"
 #include "app/label_preview.h"
+#include "app/saved_settings.h"
 #include "app/web_strings.h"
 
 namespace {
@@ -26,6 +27,7 @@ void default_state_file(char *path, size_t size) {
 
 // Save the printers and their settings whenever they change.
 bool save_label_state(pappl_system_t *system, void *stateFile) {
+  save_label_settings(system, static_cast<const char *>(stateFile));
   return papplSystemSaveState(system, static_cast<const char *>(stateFile));
 }
 
@@ -100,6 +102,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   else
     default_state_file(stateFile, sizeof stateFile);
   papplSystemLoadState(system, stateFile);
+  restore_label_settings(system, stateFile);
   papplSystemSetSaveCallback(system, save_label_state, stateFile);
   return system;
 }
