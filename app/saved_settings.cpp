@@ -59,12 +59,14 @@ void apply_printer_line(pappl_system_t *system, const char *line) {
   pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
   if (!printer)
     return;
-  // The ready media becomes the default too, so the default's own offset follows it.
+  // Setting the ready media makes it the default too: the loaded default is put back.
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
+  pappl_media_col_t loadedDefault = data.media_default;
   data.media_ready[0].left_offset = leftReady;
   papplPrinterSetReadyMedia(printer, 1, data.media_ready);
   papplPrinterGetDriverData(printer, &data);
+  data.media_default = loadedDefault;
   data.speed_default = speed;
   data.darkness_configured = darkness;
   data.media_default.left_offset = leftDefault;
