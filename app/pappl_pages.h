@@ -4,7 +4,7 @@
 
 #include <pappl/pappl.h>
 
-// True when the page's header is PAPPL's own rather than the client's: PAPPL passes a
+// True when a raster page's header is PAPPL's own rather than the client's: PAPPL passes a
 // page of fewer than 8 bits per pixel on with the header it made for the job, so its
 // packed lines would be read as gray pixels of another size.
 bool page_header_is_not_clients(pappl_job_t *job, const pappl_pr_options_t *options);
