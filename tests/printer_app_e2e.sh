@@ -401,7 +401,7 @@ cut|2|The page ended after
 huge|0|The page is 100000 dots wide; the print head is 832 dots wide.
 wide|0|Job aborted.
 dpi|0|The page is 300x300 dpi; this printer prints at 203 dpi.
-short|0|of its 100 lines.
+short|2|of its 100 lines.
 black1|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
 gray1|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
 EOF
@@ -423,9 +423,13 @@ part_cupsd() {
   done
   lpadmin -p app -E -v "$uri/label" -m everywhere || fail "lpadmin could not add the driverless queue"
   # The queue's default size must be one of its sizes, else CUPS renders Letter.
-  local default
-  default=$(lpoptions -p app -l | sed -n 's/^PageSize.*\*\([^ ]*\).*/\1/p')
-  [ "$default" = 4x6 ] || fail "the driverless queue's default size is '$default', not 4x6"
+  local ppd
+  for _ in $(seq 50); do
+    ppd=$(curl -sf "http://127.0.0.1:$cport/printers/app.ppd") && break
+    sleep 0.1
+  done
+  [[ "$ppd" == *$'\n*DefaultPageSize: 4x6\n'* && "$ppd" == *$'\n*PageSize 4x6: '* ]] ||
+    fail "the driverless queue's default size is not one of its sizes: $(echo "$ppd" | grep PageSize)"
 
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/labels.pdf" "$data/labels.ps"
   local job file media copies labels size got reply id st
@@ -708,3 +712,4 @@ cupsd)
 *) fail "unknown part $part" ;;
 esac
 echo "printer application ($part): all checks passed"
+
