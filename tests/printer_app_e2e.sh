@@ -301,6 +301,30 @@ MFG:Strobane;MDL:Label;|strb203
 MFG:Other;MDL:Label 300dpi;|
 EOF
 
+  # Copies as the help and the manual page give them, and no server behind a sub-command.
+  local flag count
+  while read -r flag count; do
+    : >"$work/out/label.prn"
+    "$work/$name" submit -d label "$flag" "$count" "$work/label.png" >/dev/null ||
+      fail "submit $flag $count"
+    for _ in $(seq 100); do
+      got=$("$viewer" --check "$work/out/label.prn" 2>/dev/null | grep -c "^label" || true)
+      [ "$got" -lt "$count" ] || break
+      sleep 0.1
+    done
+    sleep 0.3
+    got=$("$viewer" --check "$work/out/label.prn" 2>/dev/null | grep -cE "copies 1(,|$)" || true)
+    [ "$got" = "$count" ] || fail "submit $flag $count printed $got labels"
+  done <<'EOF'
+-n 2
+-c 3
+EOF
+  ln -s "$(readlink -f "$app")" "$work/$name-none"
+  ! got=$("$work/$name-none" printers 2>&1) || fail "printers without a server succeeded"
+  [[ "$got" == *"No server is running"* ]] || fail "printers without a server: $got"
+  [ ! -e "/run/$name-none.sock" ] && [ ! -e "/tmp/$name-none$(id -u).sock" ] ||
+    fail "a sub-command started a server"
+
   # Every setting a user makes survives a restart, and the next job prints with them.
   cat >"$work/set.test" <<'EOF'
 {
