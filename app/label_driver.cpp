@@ -17,8 +17,10 @@ pappl_pr_driver_t g_label_drivers[kDriverCount] = {
 
 namespace {
 
-// The largest image offset the PPD offers, in dots.
-constexpr int kMaxOffsetDots = 128;
+// Margins of a hundredth of a millimetre, less than a dot: with none, CUPS 2.4's driverless
+// PPD names every size "NAME.Borderless" but its default plain "NAME", which then names
+// no size, so a job without a size was rendered on Letter.
+constexpr int kMarginHmm = 1;
 
 // Custom sizes as the PPDs allow them: from half an inch square up to the print
 // head's width and 39 inches long.
@@ -41,6 +43,8 @@ void set_label_media(pappl_media_col_t *media, const char *pwgName) {
     media->size_width = pwg->width;
     media->size_length = pwg->length;
   }
+  media->bottom_margin = media->top_margin = kMarginHmm;
+  media->left_margin = media->right_margin = kMarginHmm;
   snprintf(media->source, sizeof media->source, "main-roll");
   snprintf(media->type, sizeof media->type, "labels");
   media->tracking = PAPPL_MEDIA_TRACKING_GAP;
@@ -112,8 +116,8 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = resolution;
   data->x_default = data->y_default = resolution;
-  data->borderless = true;
-  data->left_right = data->bottom_top = 0;
+  data->borderless = false;
+  data->left_right = data->bottom_top = kMarginHmm;
 
   data->num_media = 0;
   for (const label_media_t &media : g_label_media)

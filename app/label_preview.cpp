@@ -72,7 +72,11 @@ read_back_t read_back(const last_label_t &label, int64_t milliDpi) {
     result.problem = "There was not enough memory for a copy of it.";
     return result;
   }
-  if (parsed.error)
+  // A block cut by a cancel or a stop ends right after its image, without PRINT: that
+  // label is shown as not printed, not as a fault.
+  bool cut = parsed.error && parsed.labels.size() == 1 && !parsed.labels[0].copies &&
+             parsed.error->offset == label.block.size();
+  if (parsed.error && !cut)
     result.problem = "The block sent is not well formed: byte " +
                      std::to_string(parsed.error->offset) + ": " + parsed.error->message + ".";
   else if (parsed.labels.size() != 1)
@@ -140,8 +144,10 @@ void show_last_label(pappl_client_t *client, pappl_printer_t *printer, const las
     papplClientHTMLPrintf(client, "          <pre class=\"summary\">%s</pre>\n",
                           summary_line(1, picture.block, picture.geometry).c_str());
   else
-    papplClientHTMLPuts(client, "          <p>Not printed: its job was cancelled while it was "
-                                "being sent, so the block ends without PRINT.</p>\n");
+    papplClientHTMLPuts(client,
+                        "          <p>Not printed: its job was cancelled, or the application "
+                        "stopped, while it was being sent, so the block ends without "
+                        "PRINT.</p>\n");
   std::string lost = lost_dots_text(lost_dark_dots(picture.block, picture.geometry));
   if (!lost.empty())
     papplClientHTMLPrintf(client, "          <p>Warning: %s.</p>\n", lost.c_str());

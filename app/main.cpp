@@ -5,8 +5,12 @@
 #include <pappl/pappl.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "app/command_line.h"
 #include "app/label_driver.h"
 #include "app/label_preview.h"
+#include "app/saved_settings.h"
 #include "app/web_strings.h"
 
 namespace {
@@ -26,12 +30,22 @@ void default_state_file(char *path, size_t size) {
 
 // Save the printers and their settings whenever they change.
 bool save_label_state(pappl_system_t *system, void *stateFile) {
+  save_label_settings(system, static_cast<const char *>(stateFile));
   return papplSystemSaveState(system, static_cast<const char *>(stateFile));
 }
 
 // Create the system: it listens on the loopback addresses and the local socket that the
 // command line uses, and on another address when listen-hostname names one.
-pappl_system_t *create_label_system(int num_options, cups_option_t *options, void *) {
+pappl_system_t *create_label_system(int num_options, cups_option_t *options, void *data) {
+  // A sub-command such as "drivers" needs the drivers only: no listeners, no state.
+  if (!static_cast<const command_line_t *>(data)->serve) {
+    pappl_system_t *bare = papplSystemCreate(PAPPL_SOPTIONS_NONE, kAppName, 0, nullptr, nullptr,
+                                             "-", PAPPL_LOGLEVEL_ERROR, nullptr, false);
+    if (bare)
+      papplSystemSetPrinterDrivers(bare, kDriverCount, g_label_drivers, pick_label_driver,
+                                   set_up_label_printer, describe_label_driver, nullptr);
+    return bare;
+  }
   const char *value;
   int port = 8000;
   if ((value = cupsGetOption("server-port", num_options, options)) != nullptr)
@@ -100,6 +114,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   else
     default_state_file(stateFile, sizeof stateFile);
   papplSystemLoadState(system, stateFile);
+  restore_label_settings(system, stateFile);
   papplSystemSetSaveCallback(system, save_label_state, stateFile);
   return system;
 }
@@ -108,7 +123,21 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
 
 // The printer application's command line: server, add, submit, status and the rest.
 int main(int argc, char *argv[]) {
-  return papplMainloop(argc, argv, kVersion, nullptr, kDriverCount, g_label_drivers,
-                       pick_label_driver, describe_label_driver, nullptr, nullptr,
-                       create_label_system, nullptr, nullptr);
+  command_line_t line = read_command_line(argc, argv);
+  const char *slash = strrchr(argv[0], '/');
+  const char *baseName = slash ? slash + 1 : argv[0];
+  if (line.needsServer && !local_server_answers(baseName)) {
+    fprintf(stderr,
+            "%s: No server is running; start one with \"%s server\" or \"systemctl start "
+            "%s\".\n",
+            baseName, baseName, kAppName);
+    return 1;
+  }
+  std::vector<char *> arguments;
+  for (std::string &argument : line.arguments)
+    arguments.push_back(argument.data());
+  arguments.push_back(nullptr);
+  return papplMainloop(static_cast<int>(line.arguments.size()), arguments.data(), kVersion, nullptr,
+                       kDriverCount, g_label_drivers, pick_label_driver, describe_label_driver,
+                       nullptr, nullptr, create_label_system, nullptr, &line);
 }

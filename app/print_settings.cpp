@@ -2,6 +2,7 @@
 #include "app/print_settings.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,9 +42,11 @@ constexpr int kSizeToleranceHmm = 2;
 // Labels are at most 39 inches long.
 constexpr unsigned kMaxLengthInches = 39;
 
-// Round a length in hundredths of millimetres to whole dots.
-int16_t hmm_to_dots(int hmm, int resolution) {
-  return store16(static_cast<int32_t>(std::lround(hmm * static_cast<double>(resolution) / 2540.0)));
+// Round an offset in hundredths of millimetres to whole dots within the offsets the
+// printer takes: PAPPL accepts any value, and one beyond the label leaves it blank.
+int16_t offset_dots(int hmm, int resolution) {
+  long dots = std::lround(hmm * static_cast<double>(resolution) / 2540.0);
+  return static_cast<int16_t>(dots < 0 ? 0 : dots > kMaxOffsetDots ? kMaxOffsetDots : dots);
 }
 
 // The rule a conversion keyword names; the default rule for an unknown keyword.
@@ -99,7 +102,18 @@ void set_label_doc_from_job(label_doc_t *doc, const pappl_pr_options_t *options,
   else
     doc->mediaTracking = 1;
 
-  doc->horizontal = hmm_to_dots(options->media.left_offset, resolution);
-  doc->vertical = hmm_to_dots(options->media.top_offset, resolution);
+  doc->horizontal = offset_dots(options->media.left_offset, resolution);
+  doc->vertical = offset_dots(options->media.top_offset, resolution);
   doc->mode = conversion_mode(conversion);
+}
+
+void copy_conversion_default(pappl_printer_t *printer, char *keyword, size_t size) {
+  snprintf(keyword, size, "%s", kConversionDefault);
+  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+  char name[64];
+  snprintf(name, sizeof name, "%s-default", kConversionAttribute);
+  if (ipp_attribute_t *attr = ippFindAttribute(attrs, name, IPP_TAG_ZERO))
+    if (const char *value = ippGetString(attr, 0, nullptr))
+      snprintf(keyword, size, "%s", value);
+  ippDelete(attrs);
 }

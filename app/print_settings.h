@@ -37,6 +37,12 @@ inline constexpr int kSpeedMinimum = 5080;
 inline constexpr int kSpeedMaximum = 15240;
 inline constexpr int kSpeedDefault = 10160;
 
+// The image offsets the printer takes, 0 to this many dots across and down.
+inline constexpr int kMaxOffsetDots = 128;
+
+// Copy the printer's default conversion keyword, as the web page or an IPP client set it.
+void copy_conversion_default(pappl_printer_t *printer, char *keyword, size_t size);
+
 // The print head of a printer of the given resolution.
 label_head_t head_for_resolution(int resolution);
 

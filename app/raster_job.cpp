@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/label_preview.h"
+#include "app/pappl_pages.h"
 #include "app/print_settings.h"
 #include "app/stop_signal.h"
 
@@ -61,26 +62,20 @@ void report_job_error(pappl_job_t *job, const char *message) {
   papplJobSetMessage(job, "%s", message);
 }
 
-// The printer's default conversion keyword, as the web page or an IPP client set it.
-void copy_conversion_default(pappl_printer_t *printer, char *keyword, size_t size) {
-  snprintf(keyword, size, "%s", kConversionDefault);
-  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
-  char name[64];
-  snprintf(name, sizeof name, "%s-default", kConversionAttribute);
-  if (ipp_attribute_t *attr = ippFindAttribute(attrs, name, IPP_TAG_ZERO))
-    if (const char *value = ippGetString(attr, 0, nullptr))
-      snprintf(keyword, size, "%s", value);
-  ippDelete(attrs);
-}
-
 // Check the page header and make room for the page.
-bool begin_page(pappl_job_t *job, label_job_t *state, const cups_page_header2_t *header) {
+bool begin_page(pappl_job_t *job, label_job_t *state, const pappl_pr_options_t *options) {
+  const cups_page_header2_t *header = &options->header;
   char message[256];
   state->linesReceived = 0;
   if (job_is_stopping(job)) {
     // A cancelled job says so in its state already.
     if (!papplJobIsCanceled(job))
       report_job_error(job, "The printer application is stopping.");
+    return false;
+  }
+  if (page_header_is_not_clients(job, options)) {
+    report_job_error(job, "Unsupported raster: a page of fewer than 8 bits per pixel; the "
+                          "printer takes 8-bit gray.");
     return false;
   }
   if (!start_label_page(&state->page, header, &state->head, state->copies, message,
@@ -167,7 +162,7 @@ bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 bool start_label_job_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *,
                           unsigned) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
-  return state && begin_page(job, state, &options->header);
+  return state && begin_page(job, state, options);
 }
 
 bool write_label_line(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,

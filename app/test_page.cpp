@@ -132,7 +132,8 @@ const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t 
   snprintf(text, sizeof text, "DARKNESS %d/100  SPEED %.0f IN/S", data.darkness_configured,
            data.speed_default / 2540.0);
   draw_text(&canvas, x, y += step, scale, text);
-  upper_copy(conversion, sizeof conversion, kConversionDefault);
+  copy_conversion_default(printer, text, sizeof text);
+  upper_copy(conversion, sizeof conversion, text);
   snprintf(text, sizeof text, "CONVERSION %s", conversion);
   draw_text(&canvas, x, y += step, scale, text);
   y += 2 * step;

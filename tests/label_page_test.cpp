@@ -5,10 +5,12 @@
 #include <string>
 
 #include "app/label_page.h"
+#include "app/print_settings.h"
+#include "render/label_sizes.h"
 
 namespace {
 
-const label_head_t kHead203 = {203, 832, 203 * 39};
+const label_head_t kHead203 = head_for_resolution(203);
 
 // A header of the given size and form at 203 dpi, its bytes per line as the form has them.
 cups_page_header2_t make_header(unsigned width, unsigned height, unsigned bits,
@@ -112,4 +114,129 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
   EXPECT_FALSE(start_label_page(&page, &unnamed, &kHead203, 1, message, sizeof message));
   EXPECT_EQ(std::string(message), "Unsupported raster: 8 bits per pixel in color space 738197522; "
                                   "the printer takes 8-bit gray or 1-bit black.");
+}
+
+TEST(PrintSettings, TheHeadsAreTheModelsWidthsAnd39InchesLong) {
+  label_head_t head203 = head_for_resolution(203), head300 = head_for_resolution(300);
+  EXPECT_EQ(head203.widthDots, 832u);
+  EXPECT_EQ(head203.maxRows, 7917u);
+  EXPECT_EQ(head300.widthDots, 1248u);
+  EXPECT_EQ(head300.maxRows, 11700u);
+  EXPECT_EQ(head_for_resolution(299).resolution, 203u);
+}
+
+TEST(PrintSettings, EveryMediaNameAndSizesNearItGiveTheTableSize) {
+  struct Case {
+    int widthHmm, lengthHmm, widthMm, heightMm;
+  } cases[] = {
+      {10000, 15000, 100, 150},
+      {3810, 2540, 38, 25},
+      {5080, 2540, 51, 25},
+      {5080, 5080, 51, 51},
+      {5715, 3175, 57, 32},
+      {7620, 2540, 76, 25},
+      {7620, 3175, 76, 32},
+      {7620, 5080, 76, 51},
+      {7620, 7620, 76, 76},
+      {10160, 2540, 102, 25},
+      {10160, 5080, 102, 51},
+      {10160, 7620, 102, 76},
+      {10160, 10160, 102, 102},
+      {10160, 12700, 102, 127},
+      {10160, 15240, 102, 152},
+      {10160, 16510, 102, 165},
+      {10160, 33020, 102, 330},
+      // Within 2 hundredths of a millimetre a size is the named one; beyond, a custom
+      // size, which for 1.25 in comes out a millimetre shorter.
+      {7622, 3177, 76, 32},
+      {7618, 3173, 76, 32},
+      {7620, 3178, 76, 31},
+      {5715, 3172, 57, 31},
+      {10200, 16500, 102, 165},
+  };
+  ASSERT_EQ(kLabelMediaCount, 17);
+  for (int i = 0; i < kLabelMediaCount; i++) {
+    pwg_media_t *pwg = pwgMediaForPWG(g_label_media[i].pwgName);
+    ASSERT_NE(pwg, nullptr) << g_label_media[i].pwgName;
+    EXPECT_EQ(pwg->width, cases[i].widthHmm) << g_label_media[i].pwgName;
+    EXPECT_EQ(pwg->length, cases[i].lengthHmm) << g_label_media[i].pwgName;
+    const page_size_t *size = lookup_page_size(g_label_media[i].sizeName);
+    ASSERT_NE(size, nullptr) << g_label_media[i].sizeName;
+    EXPECT_EQ(size->width, cases[i].widthMm) << g_label_media[i].sizeName;
+    EXPECT_EQ(size->height, cases[i].heightMm) << g_label_media[i].sizeName;
+  }
+  for (const Case &c : cases) {
+    label_doc_t doc{};
+    set_label_size(&doc, c.widthHmm, c.lengthHmm);
+    EXPECT_EQ(doc.pageWidth, c.widthMm) << c.widthHmm << "x" << c.lengthHmm;
+    EXPECT_EQ(doc.pageHeight, c.heightMm) << c.widthHmm << "x" << c.lengthHmm;
+  }
+}
+
+TEST(PrintSettings, DarknessSpeedAndOffsetsBecomeDensitySpeedAndDots) {
+  struct Case {
+    int configured, darkness, speed, left, top, resolution;
+    int density, inches, horizontal, vertical;
+  } cases[] = {
+      {53, 0, 10160, 0, 0, 203, 8, 4, 0, 0},
+      {0, 0, 0, 0, 0, 203, 0, 4, 0, 0},
+      {100, 0, 5080, 0, 0, 203, 15, 2, 0, 0},
+      {100, 100, 15240, 0, 0, 203, 15, 6, 0, 0},
+      {0, -100, 4000, 0, 0, 203, 0, 2, 0, 0},
+      {53, -60, 20000, 0, 0, 203, 0, 6, 0, 0},
+      {50, 0, 6350, 0, 0, 203, 8, 3, 0, 0},
+      {49, 0, 8889, 0, 0, 203, 7, 3, 0, 0},
+      {3, 0, 8890, 0, 0, 203, 0, 4, 0, 0},
+      {4, 0, 13970, 0, 0, 203, 1, 6, 0, 0},
+      {53, 0, 10160, 201, 100, 203, 8, 4, 16, 8},
+      {53, 0, 10160, 1602, 1602, 203, 8, 4, 128, 128},
+      {53, 0, 10160, 1603, 99999, 203, 8, 4, 128, 128},
+      {53, 0, 10160, -1, -500, 203, 8, 4, 0, 0},
+      {53, 0, 10160, 1084, 1100, 300, 8, 4, 128, 128},
+      {53, 0, 10160, 4, 5, 300, 8, 4, 0, 1},
+  };
+  for (const Case &c : cases) {
+    pappl_pr_options_t options{};
+    options.media.size_width = 10160;
+    options.media.size_length = 15240;
+    options.darkness_configured = c.configured;
+    options.print_darkness = c.darkness;
+    options.print_speed = c.speed;
+    options.media.left_offset = c.left;
+    options.media.top_offset = c.top;
+    label_doc_t doc{};
+    set_label_doc_from_job(&doc, &options, "dither-fine", c.resolution);
+    std::string row = std::to_string(c.configured) + "+" + std::to_string(c.darkness) + " speed " +
+                      std::to_string(c.speed) + " offsets " + std::to_string(c.left) + "," +
+                      std::to_string(c.top) + " at " + std::to_string(c.resolution);
+    EXPECT_EQ(doc.darkness, c.density) << row;
+    EXPECT_EQ(doc.speed, c.inches) << row;
+    EXPECT_EQ(doc.horizontal, c.horizontal) << row;
+    EXPECT_EQ(doc.vertical, c.vertical) << row;
+    EXPECT_EQ(doc.mode, 4) << row;
+  }
+}
+
+TEST(PrintSettings, TrackingAndConversionKeywordsPickTheirRules) {
+  struct Case {
+    pappl_media_tracking_t tracking;
+    const char *conversion;
+    int mediaTracking, mode;
+  } cases[] = {
+      {PAPPL_MEDIA_TRACKING_CONTINUOUS, "threshold", 0, 0},
+      {PAPPL_MEDIA_TRACKING_GAP, "threshold-bold", 1, 1},
+      {PAPPL_MEDIA_TRACKING_MARK, "dither-ordered", 2, 2},
+      {PAPPL_MEDIA_TRACKING_GAP, "dither-clustered", 1, 3},
+      {static_cast<pappl_media_tracking_t>(0), "dither-fine", 1, 4},
+      {PAPPL_MEDIA_TRACKING_GAP, "dither", 1, 0},
+      {PAPPL_MEDIA_TRACKING_GAP, nullptr, 1, 0},
+  };
+  for (const Case &c : cases) {
+    pappl_pr_options_t options{};
+    options.media.tracking = c.tracking;
+    label_doc_t doc{};
+    set_label_doc_from_job(&doc, &options, c.conversion, 203);
+    EXPECT_EQ(doc.mediaTracking, c.mediaTracking) << c.conversion;
+    EXPECT_EQ(doc.mode, c.mode) << (c.conversion ? c.conversion : "(none)");
+  }
 }

@@ -207,6 +207,7 @@ TEST(ViewSummary, MillimetresBecomeDotsRoundedToNearest) {
   } cases[] = {
       {102, 203200, 816}, {152, 203200, 1216}, {102, 203000, 815}, {60, 300000, 709},
       {-3, 203200, -24},  {1, 12700, 1},       {-1, 12700, -1},    {0, 203200, 0},
+      {51, 304800, 612},  {25, 304800, 300},   {25, 300000, 295},  {51, 203200, 408},
   };
   for (const Case &c : cases)
     EXPECT_EQ(mm_to_dots(c.mm, c.milliDpi), c.dots) << c.mm << " mm at " << c.milliDpi;

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: Apache-2.0
+// The command line as the help and the manual page describe it, on top of PAPPL 1.3.1's.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the command line asks for, as the system callback needs to know it.
+struct command_line_t {
+  std::vector<std::string> arguments; // argv with "-n N" and "-c N" as "-o copies=N"
+  std::string subcommand;             // "submit" when none is named
+  bool serve;                         // true for the server, false for a bare system
+  bool needsServer;                   // talks to the local server's socket
+};
+
+// Read argv: PAPPL 1.3.1 drops the copy count of "-n" and refuses the "-c" that its
+// "options" sub-command lists, so both become "-o copies=N".
+command_line_t read_command_line(int argc, char *argv[]);
+
+// True when the local server's socket answers, for this user or for root; PAPPL would
+// otherwise start a server with the default settings behind the command's back.
+bool local_server_answers(const char *baseName);

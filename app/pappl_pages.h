@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
+// What PAPPL 1.3.1 tells the raster callbacks about a client's page.
+#pragma once
+
+#include <pappl/pappl.h>
+
+// True when a raster page's header is PAPPL's own rather than the client's: PAPPL passes a
+// page of fewer than 8 bits per pixel on with the header it made for the job, so its
+// packed lines would be read as gray pixels of another size.
+bool page_header_is_not_clients(pappl_job_t *job, const pappl_pr_options_t *options);
