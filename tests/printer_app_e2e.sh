@@ -271,6 +271,7 @@ EOF
   form=$(curl -s -c "$work/cookies" "http://127.0.0.1:$port/label/")
   token=$(echo "$form" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
   curl -s -b "$work/cookies" -o /dev/null --data "session=$token&action=print-test-page" \
+    -H "Origin: http://127.0.0.1:$port" \
     "http://127.0.0.1:$port/label/" || fail "the test page request failed"
   for _ in $(seq 100); do
     [ -s "$work/out/label.prn" ] && summary "$work/out/label.prn" 203.2 >/dev/null 2>&1 && break
