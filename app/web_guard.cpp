@@ -11,8 +11,6 @@ namespace {
 
 // Set while a status page is drawn for a visitor who may not see job names.
 thread_local bool t_hideJobNames;
-// A job list's row asks for the name and the owner at once: one buffer each.
-thread_local std::string t_jobName, t_jobOwner;
 
 // Whether the request comes over the network in plain HTTP while TLS is on.
 bool needs_tls(pappl_client_t *client) {
@@ -31,6 +29,8 @@ using printer_page_t = void (*)(pappl_client_t *, pappl_printer_t *);
 bool serve_status_page(pappl_client_t *client, void *page) {
   if (needs_tls(client))
     return papplClientRespond(client, HTTP_STATUS_UPGRADE_REQUIRED, nullptr, nullptr, 0, 0);
+  // A signed-in visitor's forms carry the token of their account.
+  papplClientIsAuthorized(client);
   reinterpret_cast<system_page_t>(page)(client, papplClientGetSystem(client));
   return true;
 }
@@ -50,31 +50,9 @@ bool serve_printer_page(pappl_client_t *client, void *printerId) {
   return true;
 }
 
-// The text for a job list's cell: escaped for HTML (PAPPL prints it as it is), or
-// withheld from a visitor who may not see it.
-const char *job_list_text(const char *text, std::string &cell) {
-  if (t_hideJobNames)
-    return "(private)";
-  cell.clear();
-  for (const char *c = text ? text : ""; *c; c++) {
-    switch (*c) {
-    case '<':
-      cell += "&lt;";
-      break;
-    case '>':
-      cell += "&gt;";
-      break;
-    case '&':
-      cell += "&amp;";
-      break;
-    case '"':
-      cell += "&quot;";
-      break;
-    default:
-      cell += *c;
-    }
-  }
-  return cell.c_str();
+// The text for a job list's cell, withheld from a visitor who may not see it.
+const char *job_list_text(const char *text) {
+  return t_hideJobNames ? "(private)" : text;
 }
 
 // The origin that the application's own pages have for this request.
@@ -112,8 +90,9 @@ void guard_printer_page(pappl_printer_t *printer) {
       reinterpret_cast<void *>(static_cast<intptr_t>(papplPrinterGetID(printer))));
 }
 
-// The token that PAPPL puts in every form: bound to the signed-in session's credentials,
-// where PAPPL's own is the same for every visitor from one address. The dynamic linker
+// The token that PAPPL puts in every form: bound to the account signed in (the request's
+// credentials are gone by the time the page is written), where PAPPL's own is the same
+// for every visitor from one address. The dynamic linker
 // gives PAPPL these definitions in place of its own.
 extern "C" char *papplClientGetCSRFToken(pappl_client_t *client, char *buffer, size_t bufsize) {
   if (!client || !buffer || bufsize < 65) {
@@ -123,9 +102,10 @@ extern "C" char *papplClientGetCSRFToken(pappl_client_t *client, char *buffer, s
   }
   char key[65], peer[256];
   http_t *http = papplClientGetHTTP(client);
+  const char *username = papplClientGetUsername(client);
   std::string data =
       std::string(papplSystemGetSessionKey(papplClientGetSystem(client), key, sizeof key)) + ":" +
-      httpGetField(http, HTTP_FIELD_AUTHORIZATION) + ":" + httpGetHostname(http, peer, sizeof peer);
+      (username ? username : "") + ":" + httpGetHostname(http, peer, sizeof peer);
   unsigned char hash[32];
   cupsHashData("sha2-256", data.data(), data.size(), hash, sizeof hash);
   cupsHashString(hash, sizeof hash, buffer, bufsize);
@@ -142,11 +122,11 @@ extern "C" bool papplClientIsValidForm(pappl_client_t *client, int num_form, cup
 extern "C" const char *papplJobGetName(pappl_job_t *job) {
   using get_t = const char *(*)(pappl_job_t *);
   static auto get = reinterpret_cast<get_t>(dlsym(RTLD_NEXT, "papplJobGetName"));
-  return job_list_text(get ? get(job) : nullptr, t_jobName);
+  return job_list_text(get ? get(job) : nullptr);
 }
 
 extern "C" const char *papplJobGetUsername(pappl_job_t *job) {
   using get_t = const char *(*)(pappl_job_t *);
   static auto get = reinterpret_cast<get_t>(dlsym(RTLD_NEXT, "papplJobGetUsername"));
-  return job_list_text(get ? get(job) : nullptr, t_jobOwner);
+  return job_list_text(get ? get(job) : nullptr);
 }
