@@ -116,6 +116,10 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
   else
     default_state_file(stateFile, sizeof stateFile);
+  if (!keep_files_private(stateFile, spool)) {
+    papplSystemDelete(system);
+    return nullptr;
+  }
   papplSystemLoadState(system, stateFile);
   // An admin group kept in the state file gives way to the command line's.
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <grp.h>
+#include <initializer_list>
 #include <pappl/pappl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -129,6 +130,22 @@ bool take_service_account(int num_options, cups_option_t *options, gid_t adminGi
   }
   fprintf(stderr, "%s: Started as root: serving as user '%s'.\n", kAppName, user->pw_name);
   return use_system_places(num_options, options, user, adminGid, account) && become(user);
+}
+
+bool keep_files_private(const char *stateFile, const char *spoolDirectory) {
+  bool kept = true;
+  struct stat info;
+  for (const char *path : {stateFile, spoolDirectory}) {
+    if (!path || lstat(path, &info))
+      continue;
+    mode_t mode = S_ISDIR(info.st_mode) ? 0700 : 0600;
+    if ((info.st_mode & 07777) != mode && (info.st_uid != geteuid() || chmod(path, mode))) {
+      fprintf(stderr, "%s: '%s' is mode %04o and cannot be made %04o.\n", kAppName, path,
+              static_cast<unsigned>(info.st_mode & 07777), static_cast<unsigned>(mode));
+      kept = false;
+    }
+  }
+  return kept;
 }
 
 // PAPPL adds the local socket through this; it lands where the account's clients look

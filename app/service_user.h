@@ -24,3 +24,7 @@ void name_service_account(const char *argv0, service_account_t *account);
 // with the reason on standard error, when that cannot be done.
 bool take_service_account(int num_options, cups_option_t *options, gid_t adminGid,
                           service_account_t *account);
+
+// Make the state file and the spool directory the server's alone (0600 and 0700), as
+// files an older version or another umask left readable are; false if one cannot be.
+bool keep_files_private(const char *stateFile, const char *spoolDirectory);
