@@ -44,6 +44,10 @@ bool serve_printer_page(pappl_client_t *client, void *printerId) {
     return papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
   if (needs_tls(client))
     return papplClientRespond(client, HTTP_STATUS_UPGRADE_REQUIRED, nullptr, nullptr, 0, 0);
+  // PAPPL's page acts on its buttons (hold, pause, test page, default printer) without
+  // asking who sends them.
+  if (papplClientGetMethod(client) == HTTP_STATE_POST && !papplClientHTMLAuthorize(client))
+    return true;
   t_hideJobNames = papplClientIsAuthorized(client) != HTTP_STATUS_CONTINUE;
   page(client, printer);
   t_hideJobNames = false;
