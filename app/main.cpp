@@ -18,11 +18,9 @@ namespace {
 const char kAppName[] = "strobane-printer-app";
 const char kVersion[] = "1.0.0";
 
-// Where the printers and their settings are kept between runs.
+// Where a user's own server keeps its printers and settings between runs.
 void default_state_file(char *path, size_t size) {
-  if (getuid() == 0)
-    snprintf(path, size, "/var/lib/%s.state", kAppName);
-  else if (const char *home = getenv("HOME"))
+  if (const char *home = getenv("HOME"))
     snprintf(path, size, "%s/.%s.state", home, kAppName);
   else
     snprintf(path, size, "%s/%s-%d.state", papplGetTempDir(), kAppName, static_cast<int>(getuid()));
@@ -76,13 +74,11 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
       (noTls ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_WEB_TLS));
 
-  // The service account spools in its state directory; the log goes to standard error,
+  // The system's server spools in its state directory; the log goes to standard error,
   // which journald collects under systemd, unless log-file names a file.
   const char *spool = cupsGetOption("spool-directory", num_options, options);
   if (!spool && settings->account.isService)
     spool = settings->account.spoolDirectory;
-  else if (!spool && getuid() == 0)
-    spool = "/var/spool/strobane-printer-app";
   const char *log = cupsGetOption("log-file", num_options, options);
   const char *listen = cupsGetOption("listen-hostname", num_options, options);
   // Passwords are checked by the access policy's callback, not by PAPPL's own PAM code.

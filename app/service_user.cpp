@@ -36,13 +36,24 @@ bool own_directory(const char *path, uid_t uid, gid_t gid, mode_t mode) {
   return true;
 }
 
+// Whether the state file or the spool directory is left in the state directory.
+bool uses_state_directory(int num_options, cups_option_t *options) {
+  return !cupsGetOption("state-file", num_options, options) ||
+         !cupsGetOption("spool-directory", num_options, options);
+}
+
+// The state file and spool directory of the system's server.
+void set_system_places(service_account_t *account) {
+  account->isService = true;
+  snprintf(account->stateFile, sizeof account->stateFile, "%s/%s.state", kStateDirectory, kAppName);
+  snprintf(account->spoolDirectory, sizeof account->spoolDirectory, "%s/spool", kStateDirectory);
+}
+
 // The system's places for the service account's files and socket; made here as root,
 // by the package's tmpfiles and the unit's StateDirectory under systemd.
 bool use_system_places(int num_options, cups_option_t *options, const passwd *user, gid_t adminGid,
                        service_account_t *account) {
-  account->isService = true;
-  snprintf(account->stateFile, sizeof account->stateFile, "%s/%s.state", kStateDirectory, kAppName);
-  snprintf(account->spoolDirectory, sizeof account->spoolDirectory, "%s/spool", kStateDirectory);
+  set_system_places(account);
   char runDirectory[512], link[512];
   snprintf(runDirectory, sizeof runDirectory, "/run/%s", account->baseName);
   snprintf(account->socketPath, sizeof account->socketPath, "%s/%s.sock", runDirectory,
@@ -54,9 +65,8 @@ bool use_system_places(int num_options, cups_option_t *options, const passwd *us
       account->socketPath[0] = '\0';
     return true;
   }
-  bool ownFiles = !cupsGetOption("state-file", num_options, options) ||
-                  !cupsGetOption("spool-directory", num_options, options);
-  if (ownFiles && !own_directory(kStateDirectory, user->pw_uid, user->pw_gid, 0700))
+  if (uses_state_directory(num_options, options) &&
+      !own_directory(kStateDirectory, user->pw_uid, user->pw_gid, 0700))
     return false;
   // The socket's directory is the admin group's (set-group-ID, so the socket is too):
   // other accounts cannot reach the socket at all.
@@ -108,7 +118,9 @@ bool take_service_account(int num_options, cups_option_t *options, gid_t adminGi
   const char *name = cupsGetOption("user", num_options, options);
   if (getuid() == 0 && name && !strcmp(name, "root")) {
     fprintf(stderr, "%s: Serving as root, as -o user=root asks.\n", kAppName);
-    return true;
+    set_system_places(account);
+    return !uses_state_directory(num_options, options) ||
+           own_directory(kStateDirectory, 0, 0, 0700);
   }
   passwd entry, *user = nullptr;
   char buffer[4096];
