@@ -101,6 +101,17 @@ bool is_unsigned_operation(ipp_op_t operation) {
   return false;
 }
 
+// An unsigned job belongs to the name it gives, marked as unsigned ("NAME@localhost"), so
+// that it can be followed under that name but never passes for an account's own job.
+void set_unsigned_owner(pappl_client_t *client) {
+  ipp_attribute_t *name =
+      ippFindAttribute(papplClientGetRequest(client), "requesting-user-name", IPP_TAG_NAME);
+  const char *given = name ? ippGetString(name, 0, nullptr) : nullptr;
+  char owner[256];
+  snprintf(owner, sizeof owner, "%s@localhost", given && *given ? given : "anonymous");
+  papplClientSetUsername(client, owner);
+}
+
 // Decide for a client on TCP: an administrator's request when forAdmin, else printing.
 http_status_t authorize_tcp(pappl_client_t *client, bool forAdmin) {
   http_t *http = papplClientGetHTTP(client);
@@ -114,19 +125,15 @@ http_status_t authorize_tcp(pappl_client_t *client, bool forAdmin) {
   case sign_in_t::none:
     if (forAdmin || !loopback || !is_unsigned_operation(papplClientGetOperation(client)))
       return HTTP_STATUS_UNAUTHORIZED;
-    // An unsigned job belongs to the name it gives; it can then only be followed under it.
-    if (ipp_attribute_t *name =
-            ippFindAttribute(papplClientGetRequest(client), "requesting-user-name", IPP_TAG_NAME))
-      papplClientSetUsername(client, ippGetString(name, 0, nullptr));
-    else
-      papplClientSetUsername(client, "anonymous");
+    set_unsigned_owner(client);
     return HTTP_STATUS_CONTINUE;
   case sign_in_t::accepted:
     break;
   }
   papplClientSetUsername(client, account);
-  // Listing every printer's jobs shows other accounts' job names.
-  if (forAdmin || papplClientGetOperation(client) == IPP_OP_GET_JOBS)
+  // Listing a printer's jobs, or following its events, shows other accounts' job names.
+  ipp_op_t operation = papplClientGetOperation(client);
+  if (forAdmin || operation == IPP_OP_GET_JOBS || operation == IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS)
     return is_group_member(account, g_policy->adminGid) ? HTTP_STATUS_CONTINUE
                                                         : HTTP_STATUS_FORBIDDEN;
   return HTTP_STATUS_CONTINUE;

@@ -725,6 +725,8 @@ ordinary account, loopback, file device|ipp loop $usr /ipp/system Create-Printer
 administrator, file device outside the allowed directory|ipp loop $adm /ipp/system Create-Printer printer.printer-name:name=evil $create smi55357-device-uri:uri=file://$work/svc?ext=sh|Operation not permitted
 administrator, file device inside it|ipp loop $adm /ipp/system Create-Printer printer.printer-name:name=fine $create smi55357-device-uri:uri=file://$work/svc/devices/label.prn|status successful-ok
 unsigned, loopback, cancel a job claiming its owner's name|ipp loop - /ipp/print/label Cancel-Job requesting-user-name:name=$adm job-id:integer=2|http 401
+unsigned, loopback, read a job claiming its owner's name|ipp loop - /ipp/print/label Get-Job-Attributes requesting-user-name:name=$adm job-id:integer=2|http 401
+unsigned, loopback, read its own job under its name|ipp loop - /ipp/print/label Get-Job-Attributes requesting-user-name:name=alice job-id:integer=1|job-originating-user-name = alice@localhost
 ordinary account, network, cancel another's job|ipp net $usr /ipp/print/label Cancel-Job job-id:integer=2|http 403
 owner, network, cancel own job (ended)|ipp net $adm /ipp/print/label Cancel-Job job-id:integer=2|already completed
 ordinary account, network, list every job|ipp net $usr /ipp/print/label Get-Jobs|http 403
