@@ -3,14 +3,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <pappl/pappl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "app/access_policy.h"
 #include "app/command_line.h"
 #include "app/label_driver.h"
 #include "app/label_preview.h"
 #include "app/saved_settings.h"
+#include "app/service_user.h"
+#include "app/web_guard.h"
 #include "app/web_strings.h"
 
 namespace {
@@ -18,14 +22,25 @@ namespace {
 const char kAppName[] = "strobane-printer-app";
 const char kVersion[] = "1.0.0";
 
-// Where the printers and their settings are kept between runs.
+// Where a user's own server keeps its printers and settings between runs.
 void default_state_file(char *path, size_t size) {
-  if (getuid() == 0)
-    snprintf(path, size, "/var/lib/%s.state", kAppName);
-  else if (const char *home = getenv("HOME"))
+  if (const char *home = getenv("HOME"))
     snprintf(path, size, "%s/.%s.state", home, kAppName);
   else
     snprintf(path, size, "%s/%s-%d.state", papplGetTempDir(), kAppName, static_cast<int>(getuid()));
+}
+
+// The server's account and rules, read once when it starts.
+struct server_settings_t {
+  const command_line_t *line;
+  service_account_t account;
+  access_policy_t policy;
+};
+
+// Set up each printer as it is created or loaded, its status page behind the web guard.
+void set_up_printer(pappl_printer_t *printer, void *data) {
+  set_up_label_printer(printer, data);
+  guard_printer_page(printer);
 }
 
 // Save the printers and their settings whenever they change.
@@ -37,8 +52,9 @@ bool save_label_state(pappl_system_t *system, void *stateFile) {
 // Create the system: it listens on the loopback addresses and the local socket that the
 // command line uses, and on another address when listen-hostname names one.
 pappl_system_t *create_label_system(int num_options, cups_option_t *options, void *data) {
+  auto *settings = static_cast<server_settings_t *>(data);
   // A sub-command such as "drivers" needs the drivers only: no listeners, no state.
-  if (!static_cast<const command_line_t *>(data)->serve) {
+  if (!settings->line->serve) {
     pappl_system_t *bare = papplSystemCreate(PAPPL_SOPTIONS_NONE, kAppName, 0, nullptr, nullptr,
                                              "-", PAPPL_LOGLEVEL_ERROR, nullptr, false);
     if (bare)
@@ -46,6 +62,9 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                                    set_up_label_printer, describe_label_driver, nullptr);
     return bare;
   }
+  if (!read_access_policy(num_options, options, &settings->policy) ||
+      !take_service_account(num_options, options, settings->policy.adminGid, &settings->account))
+    return nullptr;
   const char *value;
   int port = 8000;
   if ((value = cupsGetOption("server-port", num_options, options)) != nullptr)
@@ -65,31 +84,26 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   }
   bool noTls = (value = cupsGetOption("server-options", num_options, options)) != nullptr &&
                strstr(value, "no-tls");
+  // No "Security" page: the admin group is the command line's alone.
   auto soptions = static_cast<pappl_soptions_t>(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-      PAPPL_SOPTIONS_WEB_SECURITY | (noTls ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_WEB_TLS));
+      (noTls ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_WEB_TLS));
 
-  // As root, jobs spool under /var/spool; the log goes to standard error, which
-  // journald collects under systemd, unless log-file names a file.
+  // The system's server spools in its state directory; the log goes to standard error,
+  // which journald collects under systemd, unless log-file names a file.
   const char *spool = cupsGetOption("spool-directory", num_options, options);
-  if (!spool && getuid() == 0)
-    spool = "/var/spool/strobane-printer-app";
+  if (!spool && settings->account.isService)
+    spool = settings->account.spoolDirectory;
   const char *log = cupsGetOption("log-file", num_options, options);
-  // Served beyond loopback, requests over the network other than reading the status ask
-  // for an account's password (PAM: our own service file, else the system's "other");
-  // only the local socket is exempt, so loopback clients log in too in that case.
-  // auth-service=none opens it all, as it is on loopback alone.
   const char *listen = cupsGetOption("listen-hostname", num_options, options);
-  const char *auth = cupsGetOption("auth-service", num_options, options);
-  if (!auth && listen)
-    auth = kAppName;
-  else if (auth && !strcmp(auth, "none"))
-    auth = nullptr;
+  // Passwords are checked by the access policy's callback, not by PAPPL's own PAM code.
   pappl_system_t *system =
       papplSystemCreate(soptions, "Strobane Label Printers", port, "_print,_universal", spool,
-                        log ? log : "-", level, auth, false);
+                        log ? log : "-", level, nullptr, false);
   if (!system)
     return nullptr;
+  apply_access_policy(system, &settings->policy);
+  guard_status_page(system);
 
   // The loopback addresses always; another address only when the administrator names
   // one ("*" for every address, loopback included).
@@ -102,19 +116,25 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     return nullptr;
   }
   papplSystemSetPrinterDrivers(system, kDriverCount, g_label_drivers, pick_label_driver,
-                               set_up_label_printer, describe_label_driver, nullptr);
+                               set_up_printer, describe_label_driver, nullptr);
   add_web_strings(system);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
-  if ((value = cupsGetOption("admin-group", num_options, options)) != nullptr)
-    papplSystemSetAdminGroup(system, value);
 
   static char stateFile[1024];
   if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
     snprintf(stateFile, sizeof stateFile, "%s", value);
+  else if (settings->account.isService)
+    snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
   else
     default_state_file(stateFile, sizeof stateFile);
+  if (!keep_files_private(stateFile, spool)) {
+    papplSystemDelete(system);
+    return nullptr;
+  }
   papplSystemLoadState(system, stateFile);
   restore_label_settings(system, stateFile);
+  // An admin group kept in the state file gives way to the command line's.
+  papplSystemSetAdminGroup(system, settings->policy.adminGroup);
   papplSystemSetSaveCallback(system, save_label_state, stateFile);
   return system;
 }
@@ -137,7 +157,12 @@ int main(int argc, char *argv[]) {
   for (std::string &argument : line.arguments)
     arguments.push_back(argument.data());
   arguments.push_back(nullptr);
+  // State, spool, log and TLS key are the service's alone.
+  umask(077);
+  static server_settings_t settings;
+  settings.line = &line;
+  name_service_account(argv[0], &settings.account);
   return papplMainloop(static_cast<int>(line.arguments.size()), arguments.data(), kVersion, nullptr,
                        kDriverCount, g_label_drivers, pick_label_driver, describe_label_driver,
-                       nullptr, nullptr, create_label_system, nullptr, &line);
+                       nullptr, nullptr, create_label_system, nullptr, &settings);
 }

@@ -3,8 +3,8 @@
 # Install what the build, the tests and the tools use (Debian 12). Run as root.
 set -e
 export DEBIAN_FRONTEND=noninteractive
-# PAPPL builds the printer application.
-packages="g++ make cmake pkgconf libcups2-dev cups-ppdc libgtest-dev libpng-dev libbenchmark-dev libpappl-dev"
+# PAPPL builds the printer application; PAM checks the passwords of its accounts.
+packages="g++ make cmake pkgconf libcups2-dev cups-ppdc libgtest-dev libpng-dev libbenchmark-dev libpappl-dev libpam0g-dev"
 if [ "$1" = "--test" ]; then
   packages="$packages cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils locales time"
 fi
@@ -21,6 +21,11 @@ fi
 # font, which shows the printer application's web pages in the web test.
 if [ "$1" = "--test" ]; then
   packages="$packages cups python3 curl chromium fonts-dejavu-core"
+fi
+# For the printer application's access test: iproute2 for its network namespace,
+# systemd for systemd-analyze's rating of the unit, passwd for its accounts.
+if [ "$1" = "--test" ]; then
+  packages="$packages iproute2 systemd passwd"
 fi
 # CUPS's own filters, with ghostscript, to print the sample label as a queue does, and
 # zbarimg to read its barcodes.

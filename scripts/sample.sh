@@ -43,8 +43,8 @@ ln -sf "$(pwd)/build/app/strobane-printer-app" out/app/strobane-sample
 : > out/app-label.prn
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r203 -dcupsColorSpace=18 \
   -dcupsBitsPerColor=8 -sOutputFile=out/shipping-label.pwg out/shipping-label.pdf 2>/dev/null
-out/app/strobane-sample server -o server-port="$port" -o server-options=no-tls \
-  -o spool-directory="$(pwd)/out/app/spool" -o state-file="$(pwd)/out/app/state" \
+out/app/strobane-sample server -o server-port="$port" -o server-options=no-tls -o user=root \
+  -o device-directory="$(pwd)/out" -o spool-directory="$(pwd)/out/app/spool" -o state-file="$(pwd)/out/app/state" \
   -o log-file="$(pwd)/out/app/log" &
 app=$!
 trap 'kill $app 2>/dev/null' EXIT

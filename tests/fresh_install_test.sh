@@ -26,7 +26,7 @@ root=$work/root
 cups=/tmp/cups
 export CUPS_SERVER=$cups/cups.sock DEBIAN_FRONTEND=noninteractive
 
-cupsd_pid=
+cupsd_pid= app_pid=
 mounts=()
 fail() {
   echo "FAIL: $*"
@@ -45,6 +45,7 @@ mounts_below() {
 # Stop the scheduler, unmount what was mounted, and delete the chroot only when
 # nothing is mounted in it any more.
 cleanup() {
+  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
   if [ -n "$cupsd_pid" ]; then
     kill "$cupsd_pid" 2>/dev/null || true
     wait "$cupsd_pid" 2>/dev/null || true
@@ -119,6 +120,38 @@ for package in strobane cups cups-filters libcups2 libpng16-16; do
     fail "$package is not installed"
 done
 echo "apt-get installed the package and $(grep -c '^Setting up' "$work/apt.log") packages in $((SECONDS - start)) s"
+
+# The package made the printer application's account (in lp for USB printers, in
+# shadow for PAM) and installed its unit; started by hand as root, the application
+# leaves root for that account and keeps its files and socket to it.
+account=$(in_root getent passwd strobane-printer-app) || fail "no account strobane-printer-app"
+[[ "$account" == *":/var/lib/strobane-printer-app:/usr/sbin/nologin" ]] ||
+  fail "the account is \"$account\""
+for group in lp shadow; do
+  in_root id -nG strobane-printer-app | grep -qw "$group" || fail "the account is not in $group"
+done
+[ -f "$root/lib/systemd/system/strobane-printer-app.service" ] || fail "the unit is not installed"
+app_port=$((20000 + RANDOM % 40000))
+chroot "$root" strobane-printer-app server -o server-port="$app_port" >"$work/app.out" 2>&1 &
+app_pid=$!
+for _ in $(seq 100); do
+  [ -S "$root/run/strobane-printer-app/strobane-printer-app.sock" ] && break
+  sleep 0.1
+done
+grep -q "Started as root: serving as user 'strobane-printer-app'" "$work/app.out" ||
+  fail "the application did not say that it leaves root: $(cat "$work/app.out")"
+uid=$(in_root id -u strobane-printer-app)
+grep -q "^Uid:[[:space:]]*$uid[[:space:]]" "/proc/$app_pid/status" || fail "the application still runs as root"
+for entry in "/var/lib/strobane-printer-app 700 strobane-printer-app" \
+  "/run/strobane-printer-app/strobane-printer-app.sock 660 strobane-printer-app:lpadmin"; do
+  read -r path mode owner <<<"$entry"
+  got=$(in_root stat -c "%a %U:%G" "$path")
+  [[ "$got" == "$mode $owner"* ]] || fail "$path is $got, not $mode $owner"
+done
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+echo "the account, in lp and shadow, and the unit are installed; as root the application serves as the account"
 
 # A scheduler of the chroot's own cups with the installed filter and PPDs, on a
 # socket of its own, as the print test runs one.

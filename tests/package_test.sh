@@ -47,7 +47,10 @@ for entry in "-rwxr-xr-x root/root .* \.$filter_dir/strobane" \
   "-rw-r--r-- root/root .* \./usr/share/ppd/strobane/strb300\.ppd" \
   "-rw-r--r-- root/root .* \./usr/share/man/man1/strobane-view\.1\.gz" \
   "-rw-r--r-- root/root .* \./usr/share/man/man1/strobane-virtual-printer\.1\.gz" \
-  "-rw-r--r-- root/root .* \./usr/share/doc/strobane/copyright"; do
+  "-rw-r--r-- root/root .* \./usr/share/doc/strobane/copyright" \
+  "-rwxr-xr-x root/root .* \./usr/sbin/strobane-printer-app" \
+  "-rw-r--r-- root/root .* \./lib/systemd/system/strobane-printer-app\.service" \
+  "-rw-r--r-- root/root .* \./usr/lib/tmpfiles\.d/strobane-printer-app\.conf"; do
   grep -q -- "^$entry\$" <<<"$contents" || fail "no entry matching \"$entry\" in
 $contents"
 done
@@ -62,4 +65,8 @@ status=0
 "$work/root$filter_dir/strobane" 2>"$work/usage" || status=$?
 [ "$status" -eq 1 ] && grep -q "^ERROR: strobane job-id" "$work/usage" ||
   fail "the packaged filter does not answer as the filter does"
-echo "the package holds the filter, the viewer, the virtual printer, both PPDs and the manual pages"
+# Installing makes the printer application's account, in lp and shadow.
+dpkg-deb -e "$deb" "$work/control"
+grep -q "adduser --quiet strobane-printer-app lp" "$work/control/postinst" ||
+  fail "the package's postinst does not make the printer application's account"
+echo "the package holds the filter, the viewer, the virtual printer, both PPDs, the manual pages, the printer application, its unit and its account"
