@@ -49,17 +49,8 @@ const uint8_t dither16x16[256] = {
 
 typedef uint8_t pixels16_t __attribute__((vector_size(16)));
 
-// One step of the fast path: 128 pixels in, 16 packed bytes out. 128 is a
-// multiple of every matrix width, so one threshold row serves every block.
-constexpr int kBlockPixels = 128;
+// One step of the fast path: 128 pixels in, 16 packed bytes out.
 constexpr int kBlockBytes = kBlockPixels / 8;
-
-// Thresholds for one call: a row per row phase, 8 pixels longer than a block so that
-// a block may also start half way through a 16-pixel matrix row.
-struct threshold_table_t {
-  int phaseMask;
-  uint8_t row[16][kBlockPixels + 8];
-};
 
 // The threshold of pixel (x, y): the pixel is dark when its value is below it.
 // In the 8x8 modes (p >> 2) < t is the same test as p < 4t.
@@ -179,13 +170,27 @@ void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint
 } // namespace
 
 void Gray2Bytes(const uint8_t *gray, uint8_t *bits, int bytesPerRow, int rows, int mode) {
-  WriteLog("Gray2Bytes: Enter function\r\n");
   threshold_table_t table;
-  fill_thresholds(mode, &table);
+  Gray2BytesBegin(&table, mode);
   const size_t stride = static_cast<size_t>(bytesPerRow) * 8;
   for (int y = 0; y < rows && bytesPerRow > 0; y++)
-    convert_row(gray + y * stride, bits + static_cast<size_t>(y) * bytesPerRow, bytesPerRow,
-                table.row[y & table.phaseMask]);
+    Gray2BytesRow(&table, gray + y * stride, bits + static_cast<size_t>(y) * bytesPerRow,
+                  bytesPerRow, y);
+  Gray2BytesEnd();
+}
+
+void Gray2BytesBegin(threshold_table_t *table, int mode) {
+  WriteLog("Gray2Bytes: Enter function\r\n");
+  fill_thresholds(mode, table);
+}
+
+void Gray2BytesRow(const threshold_table_t *table, const uint8_t *gray, uint8_t *bits,
+                   int bytesPerRow, int y) {
+  if (bytesPerRow > 0)
+    convert_row(gray, bits, bytesPerRow, table->row[y & table->phaseMask]);
+}
+
+void Gray2BytesEnd() {
   WriteLog("Gray2Bytes: Exit function11\r\n");
 }
 
