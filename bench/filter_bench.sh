@@ -13,12 +13,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 runs=${2:-5}
 
-if [ ! -x /usr/bin/time ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time
-fi
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target strobane-bench read_floor sample-raster >/dev/null
+cmake --build "$build" -j2 --target strobane-bench read_floor time_run sample-raster >/dev/null
 # The filter's own code, with its diagnostic log in the build folder.
 filter="$build/bench/strobane-bench"
 floor="$build/bench/read_floor"
@@ -40,14 +36,13 @@ reference() {
 }
 
 times=$(mktemp)
-trap 'rm -f "$times" "$times.one"' EXIT
+trap 'rm -f "$times"' EXIT
 
 # Run one program on the job and append "name wall user system peakKiB" to the times.
 measure() {
   name=$1
   shift
-  env -u PPD /usr/bin/time -f "%e %U %S %M" -o "$times.one" "$@" <"$job" >/dev/null 2>&1
-  echo "$name $(cat "$times.one")" >>"$times"
+  echo "$name $(env -u PPD "$build/bench/time_run" "$job" "$@")" >>"$times"
 }
 
 # Check, then time, one job: NAME PAGES WIDTH HEIGHT DPI.
@@ -88,7 +83,7 @@ bench_job() {
              "x wall", "x cpu", "+peak MiB"
       for (i = 1; i <= count; i++) {
         n = order[i]
-        printf "%-10s %7.2f %7.2f %10.2f %7.2f %7.2f %9.2f\n", n, wall[n], cpu[n], peak[n] / 1024,
+        printf "%-10s %7.3f %7.3f %10.2f %7.3f %7.3f %9.2f\n", n, wall[n], cpu[n], peak[n] / 1024,
                wall[n] / wall["read_floor"], cpu[n] / cpu["read_floor"],
                (peak[n] - peak["read_floor"]) / 1024
         if (n != "read_floor") {
@@ -98,7 +93,7 @@ bench_job() {
       }
       printf "(best wall and best CPU of %d runs each, highest peak)\n", NR / count
       if (limits) {
-        printf "wall time within 1.1 x the read floor in every mode: %s (worst %.2f)\n",
+        printf "wall time within 1.1 x the read floor in every mode: %s (worst %.3f)\n",
                worstWall <= 1.1 ? "met" : "NOT met", worstWall
         printf "peak memory within 0.5 MiB of the read floor: %s (worst +%.2f MiB)\n",
                worstPeak <= 512 ? "met" : "NOT met", worstPeak / 1024

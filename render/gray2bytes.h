@@ -14,9 +14,11 @@ void Gray2Bytes(const uint8_t *gray, uint8_t *bits, int bytesPerRow, int rows, i
 inline constexpr int kBlockPixels = 128;
 
 // The thresholds of one page's conversion, a row per row phase, 8 pixels longer than a
-// block so that a block may also start half way through a 16-pixel matrix row.
+// block so that a block may also start half way through a 16-pixel matrix row, and
+// whether rows take the processor's AVX2 path (tests clear it to check the other).
 struct threshold_table_t {
   int phaseMask;
+  bool useAvx2;
   uint8_t row[16][kBlockPixels + 8];
 };
 
