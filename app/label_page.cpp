@@ -35,7 +35,8 @@ bool find_pixels(const cups_page_header2_t *header, label_pixels_t *pixels) {
 } // namespace
 
 bool start_label_page(label_page_t *page, const cups_page_header2_t *header,
-                      const label_head_t *head, int copies, char *message, size_t messageSize) {
+                      const label_head_t *head, int copies, int mode, char *message,
+                      size_t messageSize) {
   memset(page, 0, sizeof *page);
   if (!find_pixels(header, &page->pixels)) {
     snprintf(message, messageSize,
@@ -77,21 +78,24 @@ bool start_label_page(label_page_t *page, const cups_page_header2_t *header,
   page->image.bytesPerRow = (header->cupsWidth + 7) / 8;
   page->image.rows = header->cupsHeight;
   page->image.copies = copies;
-  size_t grayBytes = static_cast<size_t>(page->image.bytesPerRow) * 8 * page->image.rows;
-  page->grayPage = static_cast<uint8_t *>(malloc(grayBytes));
-  if (!page->grayPage) {
+  size_t bitBytes = static_cast<size_t>(page->image.bytesPerRow) * page->image.rows;
+  size_t rowPixels = static_cast<size_t>(page->image.bytesPerRow) * 8;
+  page->bitPage = static_cast<uint8_t *>(calloc(bitBytes + rowPixels, 1));
+  if (!page->bitPage) {
     snprintf(message, messageSize, "Unable to allocate memory for a %ux%u page.", header->cupsWidth,
              header->cupsHeight);
     return false;
   }
-  memset(page->grayPage, 255, grayBytes);
+  page->grayRow = page->bitPage + bitBytes;
+  memset(page->grayRow, 255, rowPixels);
+  Gray2BytesBegin(&page->thresholds, mode);
   return true;
 }
 
 void add_label_line(label_page_t *page, unsigned y, const unsigned char *line) {
-  if (!page->grayPage || y >= page->image.rows)
+  if (!page->bitPage || y >= page->image.rows)
     return;
-  uint8_t *row = page->grayPage + static_cast<size_t>(y) * page->image.bytesPerRow * 8;
+  uint8_t *row = page->grayRow;
   switch (page->pixels) {
   case kGray8:
     memcpy(row, line, page->width);
@@ -109,9 +113,15 @@ void add_label_line(label_page_t *page, unsigned y, const unsigned char *line) {
     break;
   }
   }
+  uint8_t *bits = page->bitPage + static_cast<size_t>(y) * page->image.bytesPerRow;
+  memset(bits, 0, page->image.bytesPerRow);
+  Gray2BytesRow(&page->thresholds, row, bits, static_cast<int>(page->image.bytesPerRow),
+                static_cast<int>(y));
 }
 
 void free_label_page(label_page_t *page) {
-  free(page->grayPage);
-  page->grayPage = nullptr;
+  if (page->bitPage)
+    Gray2BytesEnd();
+  free(page->bitPage);
+  page->bitPage = page->grayRow = nullptr;
 }

@@ -78,7 +78,7 @@ bool begin_page(pappl_job_t *job, label_job_t *state, const pappl_pr_options_t *
                           "printer takes 8-bit gray.");
     return false;
   }
-  if (!start_label_page(&state->page, header, &state->head, state->copies, message,
+  if (!start_label_page(&state->page, header, &state->head, state->copies, state->doc.mode, message,
                         sizeof message)) {
     report_job_error(job, message);
     return false;
@@ -86,11 +86,11 @@ bool begin_page(pappl_job_t *job, label_job_t *state, const pappl_pr_options_t *
   return true;
 }
 
-// Convert the gathered page and send its block; a page cut short is not printed.
+// Send the gathered page's block; a page cut short is not printed.
 bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, unsigned page) {
   bool sent = true;
   char message[256];
-  if (!state->page.grayPage) {
+  if (!state->page.bitPage) {
     sent = false;
   } else if (job_is_stopping(job)) {
     // A page still being gathered when the job was cancelled is not sent.
@@ -104,13 +104,11 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
     label_capture_t capture = {device, {}, true};
     start_capture(&capture, state->page.image);
     label_sink_t sink = {&capture, write_to_device};
-    sent = send_label_image(&sink, &state->doc, &state->page.image, state->page.grayPage);
+    send_label_image(&sink, &state->doc, &state->page.image, state->page.bitPage);
     // A block already begun is completed through its image, but the label is not printed.
-    if (sent && !job_is_stopping(job))
+    if (!job_is_stopping(job))
       write_label_print(&sink, &state->page.image);
     papplDeviceFlush(device);
-    if (!sent)
-      report_job_error(job, "Unable to allocate memory for the label image.");
     keep_last_label(papplJobGetPrinter(job), job, page,
                     capture.kept ? std::move(capture.block) : std::string());
   }

@@ -3,7 +3,8 @@
 # Soak the printer application: 1000 small label jobs through IPP to a file:// device,
 # with its jobs per second and its memory after 10 and after 1000 jobs; then a job of
 # 4 x 6 in pages through it beside the filter on the same PWG raster, for the time per
-# page of each. A benchmark, run by hand (README, Performance).
+# page of each, and its peak memory after those. A benchmark, run by hand (README,
+# Performance).
 #
 #   bench/app_soak.sh [BUILD_DIR [JOBS [PAGES [RUNS]]]]   (defaults: build-bench, 1000, 200, 5)
 set -euo pipefail
@@ -20,8 +21,8 @@ warmup=10
 
 scripts/deps.sh --bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target strobane-printer-app strobane strobane-view sample-raster \
-  >/dev/null
+cmake --build "$build" -j2 --target strobane-printer-app strobane-bench strobane-view \
+  sample-raster >/dev/null
 
 work=$(mktemp -d /tmp/strobane-soak.XXXXXX)
 # The application names its local socket and default state after argv[0]: a name of
@@ -158,16 +159,17 @@ for run in $(seq "$runs"); do
   echo "app $run $(seconds_between "$t0" "$t1") $(($(cpu_ticks) - ticks))" >>"$times"
   [ "$(count_labels)" = "$pages" ] || fail "the big job did not print $pages labels"
   t0=$(now)
-  env -u PPD /usr/bin/time -f "%U %S" -o "$work/time.one" "$build/strobane" 1 u t 1 \
+  env -u PPD /usr/bin/time -f "%U %S" -o "$work/time.one" "$build/bench/strobane-bench" 1 u t 1 \
     "PageSize=4.00x6.00in" <"$work/big.pwg" >"$work/filter.prn" 2>/dev/null
   t1=$(now)
   awk -v run="$run" -v wall="$(seconds_between "$t0" "$t1")" -v ticks="$(getconf CLK_TCK)" \
     '{ print "filter", run, wall, ($1 + $2) * ticks }' "$work/time.one" >>"$times"
 done
+read -r hwmBig rssBig <<<"$(memory)"
 
 awk -v jobs="$jobs" -v warmup="$warmup" -v start="$start" -v warm="$warm" -v end="$end" \
   -v hwm10="$hwm10" -v rss10="$rss10" -v hwm1000="$hwm1000" -v rss1000="$rss1000" \
-  -v pages="$pages" -v ticks="$(getconf CLK_TCK)" '
+  -v hwmBig="$hwmBig" -v rssBig="$rssBig" -v pages="$pages" -v ticks="$(getconf CLK_TCK)" '
   { printf "%-6s run %d: wall %6.3f s  cpu %6.2f s  (%.2f ms a page)\n", $1, $2, $3, $4 / ticks,
            $3 * 1000 / pages
     if (!($1 in wall) || $3 < wall[$1]) wall[$1] = $3
@@ -177,6 +179,8 @@ awk -v jobs="$jobs" -v warmup="$warmup" -v start="$start" -v warm="$warm" -v end
            jobs / (end - start), jobs, end - start, jobs - warmup, (jobs - warmup) / (end - warm)
     printf "peak RSS after %d jobs: %.1f MiB (now %.1f MiB)\n", warmup, hwm10 / 1024, rss10 / 1024
     printf "peak RSS after %d jobs: %.1f MiB (now %.1f MiB)\n", jobs, hwm1000 / 1024, rss1000 / 1024
+    printf "peak RSS after the %d-page jobs: %.1f MiB (now %.1f MiB)\n", pages, hwmBig / 1024,
+           rssBig / 1024
     growth = (hwm1000 - hwm10) / 1024
     printf "peak RSS growth: %.2f MiB, %.2f KiB a job (target: at most 5 MiB) %s\n", growth,
            (hwm1000 - hwm10) / (jobs - warmup), (growth <= 5 ? "met" : "MISSED")

@@ -183,8 +183,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     read_header(in, &options.header);
     label_page_t page;
     char message[256] = "";
-    if (!start_label_page(&page, &options.header, &head, copies, message, sizeof message)) {
-      if (page.grayPage || message[0] == '\0')
+    if (!start_label_page(&page, &options.header, &head, copies, doc.mode, message,
+                          sizeof message)) {
+      if (page.bitPage || message[0] == '\0')
         fault("a refused page holds memory or has no message");
       break;
     }
@@ -192,8 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                            std::vector<bool>(page.image.rows, false)};
     add_lines(in, &page, page.bytesPerLine, &current);
     if (end != 2) {
-      if (!send_label_image(&sink, &doc, &page.image, page.grayPage))
-        fault("out of memory for the bit image");
+      send_label_image(&sink, &doc, &page.image, page.bitPage);
       if (current.printed)
         write_label_print(&sink, &page.image);
       sent.push_back(std::move(current));

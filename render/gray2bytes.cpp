@@ -2,6 +2,9 @@
 #include "render/gray2bytes.h"
 
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "log/diag_log.h"
 
@@ -49,17 +52,8 @@ const uint8_t dither16x16[256] = {
 
 typedef uint8_t pixels16_t __attribute__((vector_size(16)));
 
-// One step of the fast path: 128 pixels in, 16 packed bytes out. 128 is a
-// multiple of every matrix width, so one threshold row serves every block.
-constexpr int kBlockPixels = 128;
+// One step of the fast path: 128 pixels in, 16 packed bytes out.
 constexpr int kBlockBytes = kBlockPixels / 8;
-
-// Thresholds for one call: a row per row phase, 8 pixels longer than a block so that
-// a block may also start half way through a 16-pixel matrix row.
-struct threshold_table_t {
-  int phaseMask;
-  uint8_t row[16][kBlockPixels + 8];
-};
 
 // The threshold of pixel (x, y): the pixel is dark when its value is below it.
 // In the 8x8 modes (p >> 2) < t is the same test as p < 4t.
@@ -176,16 +170,96 @@ void convert_row(const uint8_t *gray, uint8_t *bits, int bytesPerRow, const uint
   }
 }
 
+#if defined(__x86_64__)
+// Where the processor has AVX2, 32 pixels at a time: each is compared with its
+// threshold, the compare's bytes are reversed within each group of eight so that the
+// leftmost pixel lands in the most significant bit, and one movemask packs the four bytes.
+__attribute__((target("avx2"))) inline uint32_t dark_32(const uint8_t *gray,
+                                                        const uint8_t *thresholds) {
+  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7,
+                                           6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(gray));
+  __m256i limit = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(thresholds));
+  __m256i light = _mm256_cmpeq_epi8(_mm256_max_epu8(pixels, limit), pixels);
+  return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_shuffle_epi8(light, reverse)));
+}
+
+// OR the packed bytes of 64 pixels into bits.
+__attribute__((target("avx2"))) inline void convert_64(const uint8_t *gray,
+                                                       const uint8_t *thresholds, uint8_t *bits) {
+  uint64_t dark = dark_32(gray, thresholds) | uint64_t{dark_32(gray + 32, thresholds + 32)} << 32;
+  uint64_t old;
+  memcpy(&old, bits, sizeof old);
+  old |= dark;
+  memcpy(bits, &old, sizeof old);
+}
+
+// OR the packed bytes of 32 pixels into bits.
+__attribute__((target("avx2"))) inline void convert_32(const uint8_t *gray,
+                                                       const uint8_t *thresholds, uint8_t *bits) {
+  uint32_t dark = dark_32(gray, thresholds);
+  uint32_t old;
+  memcpy(&old, bits, sizeof old);
+  old |= dark;
+  memcpy(bits, &old, sizeof old);
+}
+
+// Convert one row of at least 8 bytes 64 pixels at a time, ending with a step of 64 or
+// 32 pixels that overlaps the one before it, as convert_row does with its blocks.
+__attribute__((target("avx2"))) void convert_row_avx2(const uint8_t *gray, uint8_t *bits,
+                                                      int bytesPerRow, const uint8_t *thresholds) {
+  int i = 0;
+  for (; i + 8 <= bytesPerRow; i += 8) {
+    if (i % kBlockBytes == 0)
+      prefetch_ahead(gray + i * 8);
+    convert_64(gray + i * 8, thresholds, bits + i);
+  }
+  if (bytesPerRow - i > 4) {
+    int last = bytesPerRow - 8;
+    convert_64(gray + last * 8, thresholds + (last % 2) * 8, bits + last);
+  } else if (i < bytesPerRow) {
+    int last = bytesPerRow - 4;
+    convert_32(gray + last * 8, thresholds + (last % 2) * 8, bits + last);
+  }
+}
+#endif
+
 } // namespace
 
 void Gray2Bytes(const uint8_t *gray, uint8_t *bits, int bytesPerRow, int rows, int mode) {
-  WriteLog("Gray2Bytes: Enter function\r\n");
   threshold_table_t table;
-  fill_thresholds(mode, &table);
+  Gray2BytesBegin(&table, mode);
   const size_t stride = static_cast<size_t>(bytesPerRow) * 8;
   for (int y = 0; y < rows && bytesPerRow > 0; y++)
-    convert_row(gray + y * stride, bits + static_cast<size_t>(y) * bytesPerRow, bytesPerRow,
-                table.row[y & table.phaseMask]);
+    Gray2BytesRow(&table, gray + y * stride, bits + static_cast<size_t>(y) * bytesPerRow,
+                  bytesPerRow, y);
+  Gray2BytesEnd();
+}
+
+void Gray2BytesBegin(threshold_table_t *table, int mode) {
+  WriteLog("Gray2Bytes: Enter function\r\n");
+  fill_thresholds(mode, table);
+#if defined(__x86_64__)
+  table->useAvx2 = __builtin_cpu_supports("avx2");
+#else
+  table->useAvx2 = false;
+#endif
+}
+
+void Gray2BytesRow(const threshold_table_t *table, const uint8_t *gray, uint8_t *bits,
+                   int bytesPerRow, int y) {
+  const uint8_t *thresholds = table->row[y & table->phaseMask];
+#if defined(__x86_64__)
+  if (table->useAvx2 && bytesPerRow >= 8) {
+    convert_row_avx2(gray, bits, bytesPerRow, thresholds);
+    return;
+  }
+#endif
+  if (bytesPerRow > 0)
+    convert_row(gray, bits, bytesPerRow, thresholds);
+}
+
+void Gray2BytesEnd() {
   WriteLog("Gray2Bytes: Exit function11\r\n");
 }
 

@@ -3,9 +3,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-
-#include "render/gray2bytes.h"
 
 namespace {
 
@@ -60,17 +57,8 @@ void write_label_print(const label_sink_t *sink, const label_image_t *image) {
   write_text(sink, "PRINT 1,%d\r\n", image->copies);
 }
 
-bool send_label_image(const label_sink_t *sink, const label_doc_t *doc, const label_image_t *image,
-                      const uint8_t *grayPage) {
+void send_label_image(const label_sink_t *sink, const label_doc_t *doc, const label_image_t *image,
+                      uint8_t *bitPage) {
   write_label_setup(sink, doc);
-
-  size_t bitBytes = static_cast<size_t>(image->bytesPerRow) * image->rows;
-  uint8_t *bitPage = static_cast<uint8_t *>(calloc(bitBytes, 1));
-  if (!bitPage)
-    return false;
-  Gray2Bytes(grayPage, bitPage, static_cast<int>(image->bytesPerRow), static_cast<int>(image->rows),
-             doc->mode);
   write_label_bitmap(sink, doc, image, bitPage);
-  free(bitPage);
-  return true;
 }

@@ -32,8 +32,7 @@ void write_label_bitmap(const label_sink_t *sink, const label_doc_t *doc,
 // Write the PRINT command that prints the label the block describes.
 void write_label_print(const label_sink_t *sink, const label_image_t *image);
 
-// Convert a whole gray page (row stride bytesPerRow x 8) and write its block up to
-// the PRINT line, which the caller adds unless the job was cancelled meanwhile.
-// False when memory ran out, after the setup commands and before the BITMAP.
-bool send_label_image(const label_sink_t *sink, const label_doc_t *doc, const label_image_t *image,
-                      const uint8_t *grayPage);
+// Write the block of a page's 1-bit image up to the PRINT line, which the caller adds
+// unless the job was cancelled meanwhile; the image is inverted in place.
+void send_label_image(const label_sink_t *sink, const label_doc_t *doc, const label_image_t *image,
+                      uint8_t *bitPage);

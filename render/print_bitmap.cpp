@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cups/raster.h>
 
+#include "render/gray2bytes.h"
 #include "render/label_block.h"
 
 namespace {
@@ -35,21 +36,23 @@ bool measure_page(const cups_page_header2_t *header, uint64_t maxGrayBytes, page
   return true;
 }
 
-// Read the page's lines into the gray page; a line that cannot be read ends the page.
-// Each row is painted white just before its read, while it is in cache, so that the
-// padding columns, a line cut short and the rows never read all stay white.
-void read_page(cups_raster_t *raster, const page_geometry_t *page, uint8_t *grayPage) {
-  uint32_t y = 0;
-  for (; y < page->rows && !g_cancelled; y++) {
-    uint8_t *row = grayPage + static_cast<size_t>(y) * page->paddedWidth;
-    memset(row, 255, page->paddedWidth);
-    if (!cupsRasterReadPixels(raster, row, page->bytesPerLine)) {
-      y++;
+// Read the page's lines into one gray row and convert each into the 1-bit image while it
+// is still in cache; a line that cannot be read ends the page, converted with the bytes it
+// was given. The row is painted white before each read, so that the padding columns and a
+// line cut short stay white; the rows never read keep the image's zero (light) bits.
+void read_page(cups_raster_t *raster, const page_geometry_t *page, int mode, uint8_t *grayRow,
+               uint8_t *bitPage) {
+  threshold_table_t table;
+  Gray2BytesBegin(&table, mode);
+  for (uint32_t y = 0; y < page->rows && !g_cancelled; y++) {
+    memset(grayRow, 255, page->paddedWidth);
+    bool read = cupsRasterReadPixels(raster, grayRow, page->bytesPerLine);
+    Gray2BytesRow(&table, grayRow, bitPage + static_cast<size_t>(y) * page->bytesPerRow,
+                  static_cast<int>(page->bytesPerRow), static_cast<int>(y));
+    if (!read)
       break;
-    }
   }
-  memset(grayPage + static_cast<size_t>(y) * page->paddedWidth, 255,
-         static_cast<size_t>(page->rows - y) * page->paddedWidth);
+  Gray2BytesEnd();
 }
 
 // Write a block's bytes to the filter's buffered standard output.
@@ -57,20 +60,16 @@ void write_to_file(void *context, const void *data, size_t size) {
   fwrite(data, 1, size, static_cast<FILE *>(context));
 }
 
-// Convert and send one page that has been read whole; false when memory ran out.
-bool send_page(const label_doc_t *doc, const page_geometry_t *page, const uint8_t *grayPage,
+// Send the block of one page that has been read whole.
+void send_page(const label_doc_t *doc, const page_geometry_t *page, uint8_t *bitPage,
                const page_output_t *output) {
   label_sink_t sink = {output->out, write_to_file};
   label_image_t image = {page->bytesPerRow, page->rows, page->copies};
-  if (!send_label_image(&sink, doc, &image, grayPage)) {
-    fputs("ERROR: Unable to allocate memory\n", output->err);
-    return false;
-  }
+  send_label_image(&sink, doc, &image, bitPage);
 
   // A cancelled job still completes the image it began, but the label is not printed.
   if (!g_cancelled)
     write_label_print(&sink, &image);
-  return true;
 }
 
 } // namespace
@@ -100,27 +99,30 @@ render_result_t render_pages(const label_doc_t *doc, int fd, const page_output_t
       break;
     fprintf(output->err, "PAGE: %d %d\n", ++pageNumber, static_cast<int>(header.NumCopies));
 
+    // The page's 1-bit image, zero (light) wherever no row is read, and one gray row
+    // behind it; the page is refused by the size of its gray all the same.
     page_geometry_t page;
-    uint8_t *grayPage = nullptr;
-    if (measure_page(&header, output->maxGrayBytes, &page))
-      grayPage = static_cast<uint8_t *>(malloc(static_cast<size_t>(page.paddedWidth) * page.rows));
-    if (!grayPage) {
+    uint8_t *bitPage = nullptr;
+    size_t bitBytes = 0;
+    if (measure_page(&header, output->maxGrayBytes, &page)) {
+      bitBytes = static_cast<size_t>(page.bytesPerRow) * page.rows;
+      bitPage = static_cast<uint8_t *>(calloc(bitBytes + page.paddedWidth, 1));
+    }
+    if (!bitPage) {
       fputs("ERROR: Unable to allocate memory\n", output->err);
       result = kRenderNoMemory;
       break;
     }
-    read_page(raster, &page, grayPage);
+    read_page(raster, &page, doc->mode, bitPage + bitBytes, bitPage);
 
     // A page whose reading was cut short by a cancellation is not sent.
     bool cancelled = g_cancelled;
-    bool sent = !cancelled && send_page(doc, &page, grayPage, output);
+    if (!cancelled)
+      send_page(doc, &page, bitPage, output);
     fflush(output->out);
-    free(grayPage);
-    if (!sent) {
-      if (!cancelled)
-        result = kRenderNoMemory;
+    free(bitPage);
+    if (cancelled)
       break;
-    }
   }
   cupsRasterClose(raster);
   return result;

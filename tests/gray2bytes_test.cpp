@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -243,6 +244,44 @@ TEST(Gray2Bytes, MatchesThePixelByPixelRuleOnWideRowsAtAnyAlignment) {
         Gray2BytesLiteral(gray.data() + offset, literal.data() + offset, bytesPerRow, rows, mode);
         ASSERT_EQ(fast, literal) << "bytesPerRow " << bytesPerRow << " offset " << offset
                                  << " mode " << mode;
+      }
+    }
+  }
+}
+
+// Row by row, as the page loops convert, on the processor's own path (AVX2 where it has
+// it) and on the portable one: every width up to three blocks and a few wider, any
+// alignment, rows whose dither phase comes from y, and bits already set before the call.
+TEST(Gray2Bytes, RowByRowEveryPathMatchesThePixelByPixelRule) {
+  std::mt19937 random(24);
+  std::vector<int> widths(48);
+  std::iota(widths.begin(), widths.end(), 1);
+  widths.insert(widths.end(), {63, 64, 65, 102, 300, 1001});
+  for (int bytesPerRow : widths) {
+    const int rows = 18;
+    const size_t rowPixels = static_cast<size_t>(bytesPerRow) * 8;
+    std::vector<uint8_t> gray(rowPixels * rows + 3),
+        before(static_cast<size_t>(bytesPerRow) * rows + 3);
+    for (uint8_t &p : gray)
+      p = static_cast<uint8_t>(random());
+    for (uint8_t &b : before)
+      b = (random() % 4 == 0) ? static_cast<uint8_t>(random()) : 0;
+    for (bool portable : {false, true}) {
+      for (int offset : {0, 1}) {
+        for (int mode : {0, 1, 2, 3, 4, 5, -1}) {
+          std::vector<uint8_t> rowByRow = before, literal = before;
+          threshold_table_t table;
+          Gray2BytesBegin(&table, mode);
+          table.useAvx2 = table.useAvx2 && !portable;
+          for (int y = 0; y < rows; y++)
+            Gray2BytesRow(&table, gray.data() + offset + y * rowPixels,
+                          rowByRow.data() + offset + y * bytesPerRow, bytesPerRow, y);
+          Gray2BytesEnd();
+          Gray2BytesLiteral(gray.data() + offset, literal.data() + offset, bytesPerRow, rows, mode);
+          ASSERT_EQ(rowByRow, literal)
+              << "bytesPerRow " << bytesPerRow << (portable ? " portable" : "") << " offset "
+              << offset << " mode " << mode;
+        }
       }
     }
   }

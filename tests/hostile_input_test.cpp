@@ -172,6 +172,17 @@ INSTANTIATE_TEST_SUITE_P(
                      return write_raster({page});
                    },
                    command_block({}, 1, 4, std::string("\x00\xFF\xFF\xFF", 4), 1), "PAGE: 1 1\n"},
+        // The line cut short keeps the dark pixels it was given.
+        RasterCase{"PixelsEndInTheSecondRow",
+                   [] {
+                     return write_raster({solid_page(64, 64, 0)})
+                         .substr(0, 4 + sizeof(cups_page_header2_t) + 64 + 20);
+                   },
+                   command_block({}, 8, 64,
+                                 std::string(8, '\x00') + std::string("\x00\x00\x0F", 3) +
+                                     std::string(5 + 62 * 8, '\xFF'),
+                                 1),
+                   "PAGE: 1 1\n"},
         RasterCase{"HeaderWithoutPixels", [] { return crafted_stream({claimed_page(16, 16, 2)}); },
                    white_block(2, 2), "PAGE: 1 1\n"},
         RasterCase{

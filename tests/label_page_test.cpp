@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/label_page.h"
 #include "app/print_settings.h"
@@ -28,7 +29,8 @@ cups_page_header2_t make_header(unsigned width, unsigned height, unsigned bits,
 
 } // namespace
 
-TEST(LabelPage, EachLineFormBecomesGrayWithZeroBlack) {
+// Each line form becomes gray (0 black) and is converted as the filter converts that gray.
+TEST(LabelPage, EachLineFormBecomesTheImageOfItsGrayWithZeroBlack) {
   struct Case {
     const char *name;
     unsigned bits;
@@ -55,20 +57,28 @@ TEST(LabelPage, EachLineFormBecomesGrayWithZeroBlack) {
       {"gray 1", 1, CUPS_CSPACE_SW, {0xA0, 0x40}, {255, 0, 255, 0, 0, 0, 0, 0, 0, 255}},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    cups_page_header2_t header = make_header(10, 2, c.bits, c.space);
-    label_page_t page;
-    char message[256] = "";
-    ASSERT_TRUE(start_label_page(&page, &header, &kHead203, 3, message, sizeof message)) << message;
-    EXPECT_EQ(page.image.bytesPerRow, 2u);
-    EXPECT_EQ(page.image.copies, 3);
-    add_label_line(&page, 1, c.line);
-    add_label_line(&page, 2, c.line); // beyond the page: ignored
-    for (unsigned x = 0; x < 16; x++) {
-      EXPECT_EQ(page.grayPage[x], 255) << "row 0 never arrived, x " << x;
-      EXPECT_EQ(page.grayPage[16 + x], x < 10 ? c.gray[x] : 255) << "row 1, x " << x;
+    for (int mode = 0; mode < 5; mode++) {
+      SCOPED_TRACE(std::string(c.name) + ", mode " + std::to_string(mode));
+      cups_page_header2_t header = make_header(10, 2, c.bits, c.space);
+      label_page_t page;
+      char message[256] = "";
+      ASSERT_TRUE(start_label_page(&page, &header, &kHead203, 3, mode, message, sizeof message))
+          << message;
+      EXPECT_EQ(page.image.bytesPerRow, 2u);
+      EXPECT_EQ(page.image.copies, 3);
+      unsigned char inverse[10];
+      for (size_t i = 0; i < sizeof inverse; i++)
+        inverse[i] = static_cast<unsigned char>(~c.line[i]);
+      add_label_line(&page, 1, inverse); // replaced by the next line
+      add_label_line(&page, 1, c.line);
+      add_label_line(&page, 2, c.line); // beyond the page: ignored
+      // Row 0 never arrived: white, as are the padding columns of row 1.
+      std::vector<uint8_t> gray(32, 255), bits(4, 0);
+      memcpy(gray.data() + 16, c.gray, sizeof c.gray);
+      Gray2BytesLiteral(gray.data(), bits.data(), 2, 2, mode);
+      EXPECT_EQ(std::vector<uint8_t>(page.bitPage, page.bitPage + 4), bits);
+      free_label_page(&page);
     }
-    free_label_page(&page);
   }
 }
 
@@ -100,18 +110,18 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
   for (const Case &c : cases) {
     label_page_t page;
     char message[256] = "";
-    EXPECT_FALSE(start_label_page(&page, &c.header, &kHead203, 1, message, sizeof message));
+    EXPECT_FALSE(start_label_page(&page, &c.header, &kHead203, 1, 0, message, sizeof message));
     EXPECT_EQ(std::string(message), c.message);
-    EXPECT_EQ(page.grayPage, nullptr);
+    EXPECT_EQ(page.bitPage, nullptr);
   }
   label_page_t page;
   char message[256] = "";
-  EXPECT_FALSE(start_label_page(&page, &dpi, &kHead203, 1, message, sizeof message));
+  EXPECT_FALSE(start_label_page(&page, &dpi, &kHead203, 1, 0, message, sizeof message));
   EXPECT_EQ(std::string(message), "The page is 203x300 dpi; this printer prints at 203 dpi.");
-  EXPECT_FALSE(start_label_page(&page, &bytes, &kHead203, 1, message, sizeof message));
+  EXPECT_FALSE(start_label_page(&page, &bytes, &kHead203, 1, 0, message, sizeof message));
   EXPECT_EQ(std::string(message),
             "The page's 100 bytes per line do not match its width of 100 pixels.");
-  EXPECT_FALSE(start_label_page(&page, &unnamed, &kHead203, 1, message, sizeof message));
+  EXPECT_FALSE(start_label_page(&page, &unnamed, &kHead203, 1, 0, message, sizeof message));
   EXPECT_EQ(std::string(message), "Unsupported raster: 8 bits per pixel in color space 738197522; "
                                   "the printer takes 8-bit gray or 1-bit black.");
 }
