@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/document_filters.h"
 #include "app/label_preview.h"
 #include "app/print_settings.h"
 #include "app/raster_job.h"
@@ -97,6 +98,9 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->rendjob_cb = end_label_job;
   data->identify_cb = identify_label_printer;
   data->testpage_cb = make_label_test_page;
+  // PAPPL compares every job's format with this one, and crashes on a job it cannot
+  // convert when there is none.
+  data->format = kLabelNativeFormat;
 
   snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
   data->ppm = 40;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <pappl/pappl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include "app/access_policy.h"
 #include "app/command_line.h"
+#include "app/document_filters.h"
 #include "app/label_driver.h"
 #include "app/label_preview.h"
 #include "app/saved_settings.h"
@@ -44,9 +46,24 @@ void set_up_printer(pappl_printer_t *printer, void *data) {
 }
 
 // Save the printers and their settings whenever they change.
-bool save_label_state(pappl_system_t *system, void *stateFile) {
-  save_label_settings(system, static_cast<const char *>(stateFile));
-  return papplSystemSaveState(system, static_cast<const char *>(stateFile));
+// PAPPL writes the state in place, so a stop or a crash during the write would lose
+// every printer: it is written to a new file, synced, and renamed over the old one.
+bool save_label_state(pappl_system_t *system, void *data) {
+  const char *stateFile = static_cast<const char *>(data);
+  save_label_settings(system, stateFile);
+  char newFile[1100];
+  snprintf(newFile, sizeof newFile, "%s.new", stateFile);
+  bool saved = papplSystemSaveState(system, newFile);
+  if (saved) {
+    int fd = open(newFile, O_RDONLY);
+    saved = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0)
+      close(fd);
+  }
+  if (saved && rename(newFile, stateFile) == 0)
+    return true;
+  unlink(newFile);
+  return false;
 }
 
 // Create the system: it listens on the loopback addresses and the local socket that the
@@ -102,6 +119,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                         log ? log : "-", level, nullptr, false);
   if (!system)
     return nullptr;
+  add_label_filters(system);
   apply_access_policy(system, &settings->policy);
   guard_status_page(system);
 

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: Apache-2.0
+// The documents the printer application takes besides raster: PNG labels decoded here,
+// JPEG by PAPPL, both within one memory bound; anything else ends its job with a reason.
+#pragma once
+
+#include <pappl/pappl.h>
+
+// The driver's own format: no document arrives in it, so a job typed as nothing else
+// ends with a reason instead of reaching the printer as it is.
+inline constexpr char kLabelNativeFormat[] = "application/octet-stream";
+
+// The largest image a job may hold, in pixels, and the largest side: decoded to gray,
+// such an image takes at most 16 MiB while its labels are made.
+inline constexpr size_t kMaxImagePixels = size_t{16} << 20;
+inline constexpr int kMaxImageSide = 8192;
+
+// Add the document filters and the image bound to a system that is not running yet.
+void add_label_filters(pappl_system_t *system);

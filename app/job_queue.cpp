@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: Apache-2.0
+// One job at a time on each printer, oldest first, whatever its format. PAPPL 1.3.1 starts
+// spooled jobs newest first and can start two at once (its check runs unlocked in the
+// thread of each new job and of each finished one), and it refuses a PWG or Apple raster
+// job that arrives while another prints. Its two steps that decide this are replaced
+// here: PAPPL calls them through the dynamic linker, so these definitions take their place.
+#include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <pappl/pappl.h>
+#include <pthread.h>
+#include <set>
+#include <cstring>
+#include <unistd.h>
+
+#include "app/stop_signal.h"
+
+extern "C" {
+void *_papplJobProcess(pappl_job_t *job);
+void _papplPrinterCheckJobs(pappl_printer_t *printer);
+void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *job);
+}
+
+namespace {
+
+// The raster jobs of a printer that wait for their turn or are being streamed.
+struct printer_queue_t {
+  std::set<int> waiting;
+  bool streaming = false;
+};
+
+std::mutex g_queue_lock;
+std::map<pappl_printer_t *, printer_queue_t> g_queues;
+
+// What a printer's active jobs say about whose turn it is.
+struct job_scan_t {
+  pappl_job_t *self;
+  pappl_job_t *oldestSpooled; // the oldest pending job with its document in the spool
+  int oldestId;
+  bool processing;
+  bool held;
+};
+
+void scan_job(pappl_job_t *job, void *data) {
+  auto *scan = static_cast<job_scan_t *>(data);
+  if (job == scan->self)
+    return;
+  int id = papplJobGetID(job);
+  switch (papplJobGetState(job)) {
+  case IPP_JSTATE_PENDING:
+    // A streamed raster job is pending for a moment without a file: never start that.
+    if (papplJobGetFilename(job) && (!scan->oldestSpooled || id < scan->oldestId)) {
+      scan->oldestSpooled = job;
+      scan->oldestId = id;
+    }
+    break;
+  case IPP_JSTATE_PROCESSING:
+    scan->processing = true;
+    break;
+  case IPP_JSTATE_HELD:
+    scan->held = true;
+    break;
+  default:
+    break;
+  }
+}
+
+job_scan_t scan_printer(pappl_printer_t *printer, pappl_job_t *self) {
+  job_scan_t scan = {self, nullptr, 0, false, false};
+  papplPrinterIterateActiveJobs(printer, scan_job, &scan, 1, 0);
+  return scan;
+}
+
+void *run_job(void *job) {
+  return _papplJobProcess(static_cast<pappl_job_t *>(job));
+}
+
+using check_jobs_t = void (*)(pappl_printer_t *);
+using copy_document_t = void (*)(pappl_client_t *, pappl_job_t *);
+
+check_jobs_t real_check_jobs() {
+  static auto check = reinterpret_cast<check_jobs_t>(dlsym(RTLD_NEXT, "_papplPrinterCheckJobs"));
+  return check;
+}
+
+} // namespace
+
+// Start the printer's oldest spooled job when nothing prints and no older raster job
+// waits, and return once it holds the printer, so that no other check starts a second.
+extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {
+  std::lock_guard<std::mutex> lock(g_queue_lock);
+  if (!printer || papplPrinterIsDeleted(printer) ||
+      papplPrinterGetState(printer) == IPP_PSTATE_STOPPED)
+    return;
+  printer_queue_t &queue = g_queues[printer];
+  job_scan_t scan = scan_printer(printer, nullptr);
+  if (scan.processing || queue.streaming)
+    return;
+  if (!scan.oldestSpooled) {
+    // PAPPL's own check releases jobs whose hold has run out; nothing else is pending.
+    if (scan.held && queue.waiting.empty())
+      if (check_jobs_t check = real_check_jobs())
+        check(printer);
+    return;
+  }
+  if (!queue.waiting.empty() && *queue.waiting.begin() < scan.oldestId)
+    return;
+  pappl_job_t *job = scan.oldestSpooled;
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, run_job, job)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the job; it waits for the next one.");
+    return;
+  }
+  pthread_detach(thread);
+  for (int i = 0; i < 10000 && papplJobGetState(job) == IPP_JSTATE_PENDING; i++)
+    usleep(1000);
+}
+
+// Let a PWG or Apple raster job wait for its turn instead of being refused as busy;
+// other documents are spooled as PAPPL spools them.
+extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *job) {
+  static auto copy =
+      reinterpret_cast<copy_document_t>(dlsym(RTLD_NEXT, "_papplJobCopyDocumentData"));
+  if (!copy)
+    return;
+  const char *format = papplJobGetFormat(job);
+  bool streamed = format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
+  if (!streamed) {
+    copy(client, job);
+    return;
+  }
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  pappl_system_t *system = papplPrinterGetSystem(printer);
+  int id = papplJobGetID(job);
+  for (bool waiting = true;;) {
+    {
+      std::lock_guard<std::mutex> lock(g_queue_lock);
+      printer_queue_t &queue = g_queues[printer];
+      job_scan_t scan = scan_printer(printer, job);
+      bool olderSpooled = scan.oldestSpooled && scan.oldestId < id;
+      bool myTurn = !scan.processing && !queue.streaming && !olderSpooled &&
+                    (queue.waiting.empty() || *queue.waiting.begin() >= id);
+      if (myTurn || papplJobIsCanceled(job) || stop_requested() ||
+          papplSystemIsShutdown(system)) {
+        queue.waiting.erase(id);
+        queue.streaming = true;
+        break;
+      }
+      if (waiting) {
+        queue.waiting.insert(id);
+        waiting = false;
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waiting for the printer's earlier jobs.");
+      }
+    }
+    usleep(20000);
+  }
+  copy(client, job);
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    g_queues[printer].streaming = false;
+  }
+  _papplPrinterCheckJobs(printer);
+}
