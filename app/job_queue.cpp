@@ -12,7 +12,9 @@
 #include <set>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
+#include "app/job_queue.h"
 #include "app/stop_signal.h"
 
 extern "C" {
@@ -75,6 +77,40 @@ void *run_job(void *job) {
   return _papplJobProcess(static_cast<pappl_job_t *>(job));
 }
 
+void add_printer(pappl_printer_t *printer, void *data) {
+  static_cast<std::vector<pappl_printer_t *> *>(data)->push_back(printer);
+}
+
+// What the stop waits for.
+struct stop_watch_t {
+  bool (*save)(pappl_system_t *, void *);
+  void *saveData;
+};
+
+// Every second: start the jobs that wait (those restored from the state file have no
+// other call to start them); once a stop is asked for and no job prints, save the state
+// and end at once, since PAPPL would wait up to a minute for the jobs not begun.
+bool tend_printers(pappl_system_t *system, void *data) {
+  watch_for_stop();
+  std::vector<pappl_printer_t *> printers;
+  papplSystemIteratePrinters(system, add_printer, &printers);
+  if (!stop_requested() && !papplSystemIsShutdown(system)) {
+    for (pappl_printer_t *printer : printers)
+      _papplPrinterCheckJobs(printer);
+    return true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    for (pappl_printer_t *printer : printers)
+      if (scan_printer(printer, nullptr).processing || g_queues[printer].streaming)
+        return true;
+  }
+  auto *watch = static_cast<stop_watch_t *>(data);
+  watch->save(system, watch->saveData);
+  papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopped; jobs not begun print after the next start.");
+  _exit(0);
+}
+
 using check_jobs_t = void (*)(pappl_printer_t *);
 using copy_document_t = void (*)(pappl_client_t *, pappl_job_t *);
 
@@ -89,8 +125,10 @@ check_jobs_t real_check_jobs() {
 // waits, and return once it holds the printer, so that no other check starts a second.
 extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {
   std::lock_guard<std::mutex> lock(g_queue_lock);
+  // Once the application stops, jobs not begun wait in the state file for the next start.
   if (!printer || papplPrinterIsDeleted(printer) ||
-      papplPrinterGetState(printer) == IPP_PSTATE_STOPPED)
+      papplPrinterGetState(printer) == IPP_PSTATE_STOPPED || stop_requested() ||
+      papplSystemIsShutdown(papplPrinterGetSystem(printer)))
     return;
   printer_queue_t &queue = g_queues[printer];
   job_scan_t scan = scan_printer(printer, nullptr);
@@ -116,8 +154,8 @@ extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {
     usleep(1000);
 }
 
-// Let a PWG or Apple raster job wait for its turn instead of being refused as busy;
-// other documents are spooled as PAPPL spools them.
+// Let a PWG or Apple raster job wait for its turn, and for a paused printer, instead of
+// being refused as busy or printed regardless; other documents are spooled as PAPPL spools them.
 extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *job) {
   static auto copy =
       reinterpret_cast<copy_document_t>(dlsym(RTLD_NEXT, "_papplJobCopyDocumentData"));
@@ -139,6 +177,7 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
       job_scan_t scan = scan_printer(printer, job);
       bool olderSpooled = scan.oldestSpooled && scan.oldestId < id;
       bool myTurn = !scan.processing && !queue.streaming && !olderSpooled &&
+                    papplPrinterGetState(printer) != IPP_PSTATE_STOPPED &&
                     (queue.waiting.empty() || *queue.waiting.begin() >= id);
       if (myTurn || papplJobIsCanceled(job) || stop_requested() ||
           papplSystemIsShutdown(system)) {
@@ -160,4 +199,11 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
     g_queues[printer].streaming = false;
   }
   _papplPrinterCheckJobs(printer);
+}
+
+void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),
+                      void *saveData) {
+  static stop_watch_t watch;
+  watch = {save, saveData};
+  papplSystemAddTimerCallback(system, 0, 1, tend_printers, &watch);
 }

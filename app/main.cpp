@@ -12,6 +12,7 @@
 #include "app/access_policy.h"
 #include "app/command_line.h"
 #include "app/document_filters.h"
+#include "app/job_queue.h"
 #include "app/label_driver.h"
 #include "app/label_preview.h"
 #include "app/saved_settings.h"
@@ -154,6 +155,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   // An admin group kept in the state file gives way to the command line's.
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);
   papplSystemSetSaveCallback(system, save_label_state, stateFile);
+  tend_job_queues(system, save_label_state, stateFile);
   return system;
 }
 
