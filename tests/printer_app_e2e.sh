@@ -63,10 +63,20 @@ stop() {
 stall_pids=
 guard_undo=:
 cleanup() {
+  local status=$?
   [ -z "$stall_pids" ] || kill $stall_pids 2>/dev/null || true
   $guard_undo
   [ -z "$cupsd_pid" ] || stop "$cupsd_pid"
   [ -z "$app_pid" ] || stop "$app_pid"
+  # A failed run leaves its logs and device streams where ctest's caller can read them.
+  if [ "$status" != 0 ] && [ "$status" != 77 ] && [ -n "${STROBANE_E2E_FAILED:-}" ]; then
+    local kept="$STROBANE_E2E_FAILED/$part"
+    rm -rf "$kept"
+    mkdir -p "$kept"
+    find "$work" -maxdepth 3 \( -name '*.log*' -o -name '*.out' -o -name '*.prn' \) \
+      -exec cp -t "$kept" {} + 2>/dev/null || true
+    echo "the failed run's logs and device files: $kept"
+  fi
   if [ -n "${KEEP_E2E:-}" ]; then echo "work directory kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
