@@ -63,9 +63,9 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   image.version = PNG_IMAGE_VERSION;
   bool ok = png_image_begin_read_from_stdio(&image, fp);
   char message[256];
-  if (ok && (image.width < 1 || image.height < 1 || image.width > kMaxImageSide ||
-             image.height > kMaxImageSide ||
-             size_t{image.width} * image.height > kMaxImagePixels)) {
+  if (ok &&
+      (image.width < 1 || image.height < 1 || image.width > kMaxImageSide ||
+       image.height > kMaxImageSide || size_t{image.width} * image.height > kMaxImagePixels)) {
     png_image_free(&image);
     fclose(fp);
     snprintf(message, sizeof message,
@@ -89,9 +89,9 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PNG image is %ux%u pixels at %d ppi.", image.width,
               image.height, ppi);
   pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, false);
-  bool printed = papplJobFilterImage(job, device, options, pixels.data(),
-                                     static_cast<int>(image.width), static_cast<int>(image.height),
-                                     1, ppi, false);
+  bool printed =
+      papplJobFilterImage(job, device, options, pixels.data(), static_cast<int>(image.width),
+                          static_cast<int>(image.height), 1, ppi, false);
   papplJobDeletePrintOptions(options);
   return printed;
 }

@@ -4,13 +4,13 @@
 // thread of each new job and of each finished one), and it refuses a PWG or Apple raster
 // job that arrives while another prints. Its two steps that decide this are replaced
 // here: PAPPL calls them through the dynamic linker, so these definitions take their place.
+#include <cstring>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
 #include <pappl/pappl.h>
 #include <pthread.h>
 #include <set>
-#include <cstring>
 #include <unistd.h>
 #include <vector>
 
@@ -179,8 +179,7 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
       bool myTurn = !scan.processing && !queue.streaming && !olderSpooled &&
                     papplPrinterGetState(printer) != IPP_PSTATE_STOPPED &&
                     (queue.waiting.empty() || *queue.waiting.begin() >= id);
-      if (myTurn || papplJobIsCanceled(job) || stop_requested() ||
-          papplSystemIsShutdown(system)) {
+      if (myTurn || papplJobIsCanceled(job) || stop_requested() || papplSystemIsShutdown(system)) {
         queue.waiting.erase(id);
         queue.streaming = true;
         break;
@@ -202,7 +201,7 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
 }
 
 void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),
-                      void *saveData) {
+                     void *saveData) {
   static stop_watch_t watch;
   watch = {save, saveData};
   papplSystemAddTimerCallback(system, 0, 1, tend_printers, &watch);

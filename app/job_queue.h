@@ -8,4 +8,4 @@
 // Start waiting jobs, restored ones too, and end the server once a stop is asked for and
 // no job prints, saving the state with save.
 void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),
-                      void *saveData);
+                     void *saveData);

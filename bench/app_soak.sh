@@ -3,8 +3,9 @@
 # Soak the printer application: 1000 small label jobs through IPP to a file:// device,
 # with its jobs per second and its memory after 10 and after 1000 jobs; then a job of
 # 4 x 6 in pages through it beside the filter on the same PWG raster, for the time per
-# page of each, and its peak memory after those. A benchmark, run by hand (README,
-# Performance).
+# page of each, and its peak memory after those; last, the same number of jobs in PWG,
+# URF, PNG and JPEG from 8 clients at once on two printers: every job ends, every label
+# arrives, and its memory stays flat. A benchmark, run by hand (README, Performance).
 #
 #   bench/app_soak.sh [BUILD_DIR [JOBS [PAGES [RUNS]]]]   (defaults: build-bench, 1000, 200, 5)
 set -euo pipefail
@@ -166,6 +167,69 @@ for run in $(seq "$runs"); do
     '{ print "filter", run, wall, ($1 + $2) * ticks }' "$work/time.one" >>"$times"
 done
 read -r hwmBig rssBig <<<"$(memory)"
+
+echo "== mixed: $jobs jobs of PWG, URF, PNG and JPEG labels from 8 clients at once, on two printers"
+"$build/sample-raster" "$work/small.urf" 1 406 203 1 urf
+python3 -c 'import sys; w, h = 406, 203; sys.stdout.buffer.write(b"P5 %d %d 255\n" % (w, h) +
+  bytes(0 if (x // 8 + y // 8) % 2 else 255 for y in range(h) for x in range(w)))' >"$work/small.pgm"
+pnmtopng "$work/small.pgm" >"$work/small.png" 2>/dev/null
+pnmtojpeg "$work/small.pgm" >"$work/small.jpg"
+: >"$work/out2.prn"
+"$work/$name" add -d soak2 -m strb203 -v "file://$work/out2.prn" || fail "could not add soak2"
+sed 's|document-format image/pwg-raster|document-format $format|' "$work/print-one.test" \
+  >"$work/print-format.test"
+: >"$work/out.prn"
+mixed_client() {
+  local client=$1 count=$2 k kind printer
+  local kinds=(pwg:image/pwg-raster urf:image/urf png:image/png jpg:image/jpeg)
+  for k in $(seq "$count"); do
+    kind=${kinds[$(((client + k) % 4))]}
+    printer=soak
+    [ $(((client + k) % 3)) = 0 ] && printer=soak2
+    ipptool -d media=oe_2x1-label_2x1in -d format="${kind#*:}" -f "$work/small.${kind%%:*}" \
+      "ipp://127.0.0.1:$port/ipp/print/$printer" "$work/print-format.test" >/dev/null 2>&1 ||
+      echo "client $client: job $k refused" >>"$work/mixed.errors"
+  done
+}
+mixed_start=$(now)
+clients=()
+for client in $(seq 8); do
+  mixed_client "$client" $((jobs / 80)) &
+  clients+=($!)
+done
+wait "${clients[@]}"
+read -r hwmMixed10 rssMixed10 <<<"$(memory)"
+clients=()
+for client in $(seq 8); do
+  mixed_client "$client" $((jobs / 8 - jobs / 80)) &
+  clients+=($!)
+done
+wait "${clients[@]}"
+[ ! -s "$work/mixed.errors" ] || fail "jobs refused: $(head -n 5 "$work/mixed.errors")"
+for _ in $(seq 600); do
+  left=$({ "$work/$name" jobs -d soak; "$work/$name" jobs -d soak2; } |
+    grep -cE " (pending|processing|held) " || true)
+  [ "$left" = 0 ] && break
+  sleep 0.1
+done
+[ "$left" = 0 ] || fail "$left jobs never ended"
+mixed_end=$(now)
+read -r hwmMixed rssMixed <<<"$(memory)"
+mixedLabels=0
+for out in out.prn out2.prn; do
+  n=$("$build/strobane-view" --check "$work/$out" 2>/dev/null | grep -c '^label ') ||
+    fail "$out is not whole blocks"
+  mixedLabels=$((mixedLabels + n))
+done
+[ "$mixedLabels" = $((jobs / 8 * 8)) ] ||
+  fail "$mixedLabels labels reached the devices for $((jobs / 8 * 8)) jobs"
+kill -0 "$app_pid" 2>/dev/null || fail "the application ended"
+awk -v jobs=$((jobs / 8 * 8)) -v first=$((jobs / 80 * 8)) -v start="$mixed_start" \
+  -v end="$mixed_end" -v hwm10="$hwmMixed10" -v hwm="$hwmMixed" -v rss="$rssMixed" 'BEGIN {
+  printf "mixed: %d jobs, every one printed and ended, in %.1f s (%.1f a second)\n", jobs,
+         end - start, jobs / (end - start)
+  printf "mixed: peak RSS after %d jobs %.1f MiB, after %d %.1f MiB (now %.1f MiB): growth %.2f MiB\n",
+         first, hwm10 / 1024, jobs, hwm / 1024, rss / 1024, (hwm - hwm10) / 1024 }'
 
 awk -v jobs="$jobs" -v warmup="$warmup" -v start="$start" -v warm="$warm" -v end="$end" \
   -v hwm10="$hwm10" -v rss10="$rss10" -v hwm1000="$hwm1000" -v rss1000="$rss1000" \

@@ -32,9 +32,9 @@ fi
 if [ "$1" = "--sample" ]; then
   packages="$packages cups-filters ghostscript zbar-tools"
 fi
-# ipptool and GNU time for the benchmark scripts in bench/.
+# ipptool, GNU time and netpbm (the soak's PNG and JPEG labels) for the benchmark scripts in bench/.
 if [ "$1" = "--bench" ]; then
-  packages="$packages cups-ipp-utils time"
+  packages="$packages cups-ipp-utils time netpbm"
 fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then
