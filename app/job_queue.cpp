@@ -29,6 +29,9 @@ namespace {
 struct printer_queue_t {
   std::set<int> waiting;
   bool streaming = false;
+  // A job thread we started runs until PAPPL has closed the device after the job, a
+  // moment after the job itself has ended: no other job may open it before.
+  bool running = false;
 };
 
 std::mutex g_queue_lock;
@@ -40,7 +43,6 @@ struct job_scan_t {
   pappl_job_t *oldestSpooled; // the oldest pending job with its document in the spool
   int oldestId;
   bool processing;
-  bool held;
 };
 
 void scan_job(pappl_job_t *job, void *data) {
@@ -59,22 +61,39 @@ void scan_job(pappl_job_t *job, void *data) {
   case IPP_JSTATE_PROCESSING:
     scan->processing = true;
     break;
-  case IPP_JSTATE_HELD:
-    scan->held = true;
-    break;
   default:
     break;
   }
 }
 
 job_scan_t scan_printer(pappl_printer_t *printer, pappl_job_t *self) {
-  job_scan_t scan = {self, nullptr, 0, false, false};
+  job_scan_t scan = {self, nullptr, 0, false};
   papplPrinterIterateActiveJobs(printer, scan_job, &scan, 1, 0);
   return scan;
 }
 
-void *run_job(void *job) {
-  return _papplJobProcess(static_cast<pappl_job_t *>(job));
+// A job we start, and the printer it holds until its thread ends.
+struct job_run_t {
+  pappl_job_t *job;
+  pappl_printer_t *printer;
+  pappl_system_t *system;
+  int printerId;
+};
+
+// Run the job, free its printer, and start the next job, unless the printer went away
+// with the job (PAPPL deletes a printer marked for deletion once its job ends).
+void *run_job(void *data) {
+  auto *run = static_cast<job_run_t *>(data);
+  _papplJobProcess(run->job);
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    g_queues[run->printer].running = false;
+  }
+  if (pappl_printer_t *printer =
+          papplSystemFindPrinter(run->system, nullptr, run->printerId, nullptr))
+    _papplPrinterCheckJobs(printer);
+  delete run;
+  return nullptr;
 }
 
 void add_printer(pappl_printer_t *printer, void *data) {
@@ -102,7 +121,8 @@ bool tend_printers(pappl_system_t *system, void *data) {
   {
     std::lock_guard<std::mutex> lock(g_queue_lock);
     for (pappl_printer_t *printer : printers)
-      if (scan_printer(printer, nullptr).processing || g_queues[printer].streaming)
+      if (scan_printer(printer, nullptr).processing || g_queues[printer].streaming ||
+          g_queues[printer].running)
         return true;
   }
   auto *watch = static_cast<stop_watch_t *>(data);
@@ -111,13 +131,7 @@ bool tend_printers(pappl_system_t *system, void *data) {
   _exit(0);
 }
 
-using check_jobs_t = void (*)(pappl_printer_t *);
 using copy_document_t = void (*)(pappl_client_t *, pappl_job_t *);
-
-check_jobs_t real_check_jobs() {
-  static auto check = reinterpret_cast<check_jobs_t>(dlsym(RTLD_NEXT, "_papplPrinterCheckJobs"));
-  return check;
-}
 
 } // namespace
 
@@ -132,23 +146,20 @@ extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {
     return;
   printer_queue_t &queue = g_queues[printer];
   job_scan_t scan = scan_printer(printer, nullptr);
-  if (scan.processing || queue.streaming)
+  if (scan.processing || queue.streaming || queue.running || !scan.oldestSpooled)
     return;
-  if (!scan.oldestSpooled) {
-    // PAPPL's own check releases jobs whose hold has run out; nothing else is pending.
-    if (scan.held && queue.waiting.empty())
-      if (check_jobs_t check = real_check_jobs())
-        check(printer);
-    return;
-  }
   if (!queue.waiting.empty() && *queue.waiting.begin() < scan.oldestId)
     return;
   pappl_job_t *job = scan.oldestSpooled;
+  auto *run =
+      new job_run_t{job, printer, papplPrinterGetSystem(printer), papplPrinterGetID(printer)};
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, run_job, job)) {
+  if (pthread_create(&thread, nullptr, run_job, run)) {
+    delete run;
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the job; it waits for the next one.");
     return;
   }
+  queue.running = true;
   pthread_detach(thread);
   for (int i = 0; i < 10000 && papplJobGetState(job) == IPP_JSTATE_PENDING; i++)
     usleep(1000);
@@ -176,7 +187,7 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
       printer_queue_t &queue = g_queues[printer];
       job_scan_t scan = scan_printer(printer, job);
       bool olderSpooled = scan.oldestSpooled && scan.oldestId < id;
-      bool myTurn = !scan.processing && !queue.streaming && !olderSpooled &&
+      bool myTurn = !scan.processing && !queue.streaming && !queue.running && !olderSpooled &&
                     papplPrinterGetState(printer) != IPP_PSTATE_STOPPED &&
                     (queue.waiting.empty() || *queue.waiting.begin() >= id);
       if (myTurn || papplJobIsCanceled(job) || stop_requested() || papplSystemIsShutdown(system)) {
