@@ -8,6 +8,7 @@
 #include "app/document_filters.h"
 #include "app/label_preview.h"
 #include "app/print_settings.h"
+#include "app/printer_status.h"
 #include "app/raster_job.h"
 #include "app/test_page.h"
 
@@ -97,6 +98,7 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->rendpage_cb = end_label_job_page;
   data->rendjob_cb = end_label_job;
   data->identify_cb = identify_label_printer;
+  data->status_cb = update_printer_status;
   data->testpage_cb = make_label_test_page;
   // PAPPL compares every job's format with this one, and crashes on a job it cannot
   // convert when there is none.

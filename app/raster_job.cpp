@@ -8,6 +8,7 @@
 #include "app/label_preview.h"
 #include "app/pappl_pages.h"
 #include "app/print_settings.h"
+#include "app/printer_status.h"
 #include "app/stop_signal.h"
 
 namespace {
@@ -19,6 +20,7 @@ struct label_job_t {
   int copies;
   label_page_t page;
   unsigned linesReceived;
+  printer_watch_t watch;
 };
 
 // A page's block on its way to the device, with the copy kept for the "Last Label" page.
@@ -92,8 +94,9 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
   char message[256];
   if (!state->page.bitPage) {
     sent = false;
-  } else if (job_is_stopping(job)) {
-    // A page still being gathered when the job was cancelled is not sent.
+  } else if (!wait_for_printer(&state->watch, job, device, job_is_stopping)) {
+    // A page still being gathered or waiting for the printer when the job was cancelled
+    // is not sent.
   } else if (state->linesReceived < state->page.image.rows) {
     // The label would come out with white rows where its content should be.
     snprintf(message, sizeof message, "The page ended after %u of its %u lines.",
@@ -109,6 +112,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
     if (!job_is_stopping(job))
       write_label_print(&sink, &state->page.image);
     papplDeviceFlush(device);
+    add_printed_labels(&state->watch, state->copies, state->doc.pageHeight, state->doc.speed);
     keep_last_label(papplJobGetPrinter(job), job, page,
                     capture.kept ? std::move(capture.block) : std::string());
   }
@@ -152,8 +156,10 @@ int copies_per_page(pappl_job_t *job, const pappl_pr_options_t *options) {
 
 } // namespace
 
-bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *) {
-  papplJobSetData(job, begin_job(job, options, copies_per_page(job, options)));
+bool start_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  label_job_t *state = begin_job(job, options, copies_per_page(job, options));
+  start_printer_watch(&state->watch, job, device);
+  papplJobSetData(job, state);
   return true;
 }
 
@@ -179,9 +185,10 @@ bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *
   return state && finish_page(job, state, device, page);
 }
 
-bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
   if (state) {
+    wait_for_labels_out(&state->watch, job, device, job_is_stopping);
     free_label_page(&state->page);
     delete state;
     papplJobSetData(job, nullptr);
