@@ -237,7 +237,9 @@ bool update_printer_status(pappl_printer_t *printer) {
   pappl_device_t *device = papplPrinterOpenDevice(printer);
   if (!device) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer cannot be reached.");
-    papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+    // What an unreachable printer said last may no longer hold.
+    papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE,
+                           static_cast<pappl_preason_t>(kWatchedReasons & ~PAPPL_PREASON_OFFLINE));
     return true;
   }
   int fd = device_socket(device);

@@ -37,14 +37,17 @@ start_printer_app() {
 }
 
 # Start the virtual printer PROGRAM on a free port, printing at once into DIR/virtual
-# with its lines in DIR/virtual.out; set vport and vprinter_pid once it listens.
+# with its lines in DIR/virtual.out, its buttons read from INPUT (none by default) and
+# the options that follow; set vport and vprinter_pid once it listens.
 start_virtual_printer() {
-  "$1" --port 0 --time-scale 0 -o "$2/virtual" </dev/null >"$2/virtual.out" 2>&1 &
+  local program=$1 dir=$2 input=${3:-/dev/null}
+  shift $(($# < 3 ? $# : 3))
+  "$program" --port 0 --time-scale 0 -o "$dir/virtual" "$@" <"$input" >"$dir/virtual.out" 2>&1 &
   vprinter_pid=$!
   for _ in $(seq 100); do
-    vport=$(sed -n 's/^listening 127.0.0.1://p' "$2/virtual.out")
+    vport=$(sed -n 's/^listening 127.0.0.1://p' "$dir/virtual.out")
     [ -z "$vport" ] || return 0
     sleep 0.1
   done
-  fail "the virtual printer did not start: $(cat "$2/virtual.out")"
+  fail "the virtual printer did not start: $(cat "$dir/virtual.out")"
 }
