@@ -22,7 +22,7 @@
 #            pictures that the viewer draws of the same job on a file device
 #   status   the virtual printer's states in printer-state-reasons and jobs that wait for
 #            it: out of labels before and in a batch, a cancel while waiting, the printer
-#            away then back, a device that never answers
+#            away then back, a device that never answers, a stop while a job waits
 #   guard    as root: served as an account of its own, each way in that a local user or an
 #            account on the network might try beyond its rights is refused (from a network
 #            namespace for the network), with the files' modes and the unit's exposure
@@ -688,11 +688,21 @@ EOF
   echo "remote: TLS from $address; printing and settings over the network need a password"
 }
 
+# Drop the one status query (ESC ! ?) that a device that never answers gets before
+# the first block, leaving the blocks that the viewer checks.
+drop_status_query() {
+  if [ "$(head -c 3 "$1")" = $'\e!?' ]; then
+    tail -c +4 "$1" >"$1.blocks"
+    mv "$1.blocks" "$1"
+  fi
+}
+
 # Check that a stream is whole blocks of which the last, cut by a cancel or a stop,
 # lacks its PRINT line; set $labels to how many labels it prints.
 whole_blocks() {
   local out status=0
   [ -s "$1" ] || fail "$1 is missing"
+  drop_status_query "$1"
   out=$("$viewer" --check --dpi 304.8 "$1" 2>&1) || status=$?
   if [ "$status" = 0 ] || ! echo "$out" | tail -n 1 | grep -q "block without PRINT: expected \"PRINT 1,\" but found the end of the stream"; then
     fail "$1 is not whole blocks ending in one without PRINT: $out"
@@ -740,6 +750,7 @@ part_slow() {
   local cancelled=$labels
   fetch "http://127.0.0.1:$port/slow1/last-label" | grep -q "Not printed: its job was cancelled" ||
     fail "slow1: the Last Label page does not say that the cut label was not printed"
+  drop_status_query "$work/out/slow2-1.prn"
   [ "$("$viewer" --check --dpi 304.8 "$work/out/slow2-1.prn" 2>/dev/null | grep -cE "copies 1(,|$)")" = 4 ] ||
     fail "slow2: 4 labels expected"
   echo "slow: two printers at once; the cancelled job printed $cancelled of 30 labels, the other 4 of 4"
@@ -1008,7 +1019,7 @@ CANCEL
   wait_shown printer offline
   submit virtual 1
   sleep 1
-  start_virtual_printer "$vprinter" "$work" /dev/null --port "$vport" --time-scale 0.05
+  start_virtual_printer "$vprinter" "$work" "$work/buttons" --port "$vport" --time-scale 0.05
   stall_pids=$vprinter_pid
   wait_shown "$last_job" completed
   wait_shown printer none
@@ -1032,6 +1043,18 @@ while True:
     fail "a printer that never answers: job $state after $SECONDS s"
   [ "$(grep -c "did not answer its status query" "$work/app.log")" = 1 ] ||
     fail "the missing answer was not logged once"
+
+  echo pause >&4
+  wait_shown printer other
+  submit virtual 1
+  wait_shown "$last_job" processing
+  SECONDS=0
+  stop "$app_pid"
+  app_pid=
+  echo resume >&4
+  sleep 1
+  [ "$SECONDS" -le 4 ] && [ "$(labels_out)" = 1 ] ||
+    fail "a stop while waiting took $SECONDS s and printed $(($(labels_out) - 1)) labels"
   echo "status: 7 states in printer-state-reasons, jobs wait for labels and for a printer"
 }
 
