@@ -992,6 +992,10 @@ TABLE
 
   echo "load 0" >&4
   wait_shown printer media-empty,media-needed
+  if command -v chromium >/dev/null; then
+    browser --dump-dom "http://127.0.0.1:$port/virtual" | grep -q "Out of paper" ||
+      fail "the printer's web page does not say it is out of paper"
+  fi
   submit virtual 1
   wait_shown "$last_job" processing
   echo status >&4
