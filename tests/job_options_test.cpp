@@ -237,3 +237,50 @@ TEST(JobOptions, SettingsReachTheCommandBlock) {
   settings.vertical = -4;
   EXPECT_EQ(run.out, command_block(settings, 1, 1, "\xFF", 1));
 }
+
+// The lines from OFFSET to SET TEAR that the real binary writes for the options.
+TEST(JobOptions, LabelModeAndTearOffsetSetTheirLines) {
+  struct Case {
+    const char *options;
+    const char *lines;
+  } cases[] = {
+      {"", "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"LabelMode=1",
+       "OFFSET 0.000|SHIFT 0|SET PEEL ON|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
+      {"LabelMode=2",
+       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER 1|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
+      {"LabelMode=3",
+       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"LabelMode=-1",
+       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"LabelMode=65537",
+       "OFFSET 0.000|SHIFT 0|SET PEEL ON|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
+      {"TearOffset=254 LabelMode=2",
+       "OFFSET 0.100|SHIFT 0|SET PEEL OFF|SET CUTTER 1|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
+      {"TearOffset=-127",
+       "OFFSET -0.050|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=-1",
+       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=-2",
+       "OFFSET -0.001|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=2539",
+       "OFFSET 1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=2541",
+       "OFFSET 1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=-70000",
+       "OFFSET -1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=99999999999",
+       "OFFSET 1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"TearOffset=far",
+       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+  };
+  for (const Case &c : cases) {
+    std::string out = run_job(c.options, write_raster({solid_page(8, 1, 255)})).out;
+    size_t from = out.find("OFFSET "), to = out.find("\r\nCLS\r\n");
+    ASSERT_NE(from, std::string::npos) << c.options;
+    std::string lines = out.substr(from, to - from);
+    for (size_t at; (at = lines.find("\r\n")) != std::string::npos;)
+      lines.replace(at, 2, "|");
+    EXPECT_EQ(lines, c.lines) << c.options;
+  }
+}
