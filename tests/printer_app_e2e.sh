@@ -104,7 +104,8 @@ start_app() {
 }
 
 # Write the ipptool file for a job with the given attributes (copies=N size=WxH in
-# hundredths of mm, darkness=N, speed=N, tracking=K, left=N, top=N, conversion=K).
+# hundredths of mm, darkness=N, speed=N, tracking=K, left=N, top=N, conversion=K,
+# tear=N in hundredths of mm).
 job_test() {
   local attrs="" media="" setting
   for setting in "$@"; do
@@ -113,6 +114,7 @@ job_test() {
     darkness=*) attrs+="ATTR integer print-darkness ${setting#*=}"$'\n' ;;
     speed=*) attrs+="ATTR integer print-speed ${setting#*=}"$'\n' ;;
     conversion=*) attrs+="ATTR keyword print-conversion ${setting#*=}"$'\n' ;;
+    tear=*) attrs+="ATTR integer label-tear-offset ${setting#*=}"$'\n' ;;
     size=*)
       setting=${setting#size=}
       media+="MEMBER collection media-size { MEMBER integer x-dimension ${setting%x*}"
@@ -209,6 +211,26 @@ print_job() {
   cp "$work/out/$printer.prn" "$work/jobs/$job.prn"
 }
 
+# Set PRINTER's label mode and default tear-off position.
+set_label_mode() {
+  cat >"$work/mode.test" <<EOF
+{
+  NAME "mode"
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  GROUP printer-attributes-tag
+  ATTR keyword label-mode-configured $2
+  ATTR integer label-tear-offset-default $3
+  STATUS successful-ok
+}
+EOF
+  ipptool -t "$uri/$1" "$work/mode.test" >"$work/mode.out" 2>&1 ||
+    fail "could not set $1's label mode: $(cat "$work/mode.out")"
+}
+
 # Print the viewer's summary of a stream, failing unless it is well formed.
 summary() {
   "$viewer" --check --dpi "$2" "$1" 2>/dev/null || fail "$1 is not a well-formed stream"
@@ -273,15 +295,24 @@ EOF
   done
 
   # A PWG page through the application with IPP settings and through the filter with the
-  # PPD options they stand for: the same command blocks, byte for byte.
-  local settings raster options printer dpi w h copies i=0
+  # PPD options they stand for: the same command blocks, byte for byte. The printer's
+  # label mode and default tear-off position (mode=K, tear-default=N) are set first.
+  local settings raster options printer dpi w h copies i=0 setting mode tearDefault jobSettings
   while IFS='|' read -r printer raster settings options; do
     [ -n "$printer" ] || continue
     read -r w h copies dpi <<<"$raster"
     i=$((i + 1))
+    mode=tear-off tearDefault=0 jobSettings=()
+    for setting in $settings; do
+      case $setting in
+      mode=*) mode=${setting#*=} ;;
+      tear-default=*) tearDefault=${setting#*=} ;;
+      *) jobSettings+=("$setting") ;;
+      esac
+    done
+    set_label_mode "$printer" "$mode" "$tearDefault"
     "$sample" "$work/same$i.pwg" 2 "$w" "$h" "$copies" pwg "$dpi"
-    # shellcheck disable=SC2086
-    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster $settings
+    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster "${jobSettings[@]}"
     [ "$state" = completed ] || fail "same$i: job $state: $message"
     "$filter" 1 u t 1 "$options" "$work/same$i.pwg" >"$work/jobs/same$i-filter.prn" 2>/dev/null
     cmp "$work/jobs/same$i.prn" "$work/jobs/same$i-filter.prn" >/dev/null ||
@@ -297,6 +328,17 @@ label300|1200 900 2 300|size=10160x7620 copies=2 darkness=47 left=1084 conversio
 label|609 254 1 203|size=7620x3177 darkness=100 speed=6350 left=99999 top=-500|PageSize=3.00x1.25in Darkness=15 PrintSpeed=30 MediaTracking=1 PrintMode=0 Horizontal=128 Vertical=0
 label|609 254 1 203|size=7620x3178 darkness=-100 speed=8890 left=1603 top=1602|PageSize=Custom.216x90.08 Darkness=0 PrintSpeed=40 MediaTracking=1 PrintMode=0 Horizontal=128 Vertical=128
 label300|900 375 1 300|size=7620x3175 speed=13970 left=-1 top=1100|PageSize=3.00x1.25in Darkness=8 PrintSpeed=60 MediaTracking=1 PrintMode=0 Horizontal=0 Vertical=128
+label|406 203 1 203|size=5080x2540 mode=peel-off|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=1
+label|406 203 1 203|size=5080x2540 mode=cutter tear=254|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=2 TearOffset=254
+label300|900 375 2 300|size=7620x3175 copies=2 mode=tear-off tear=-127|PageSize=3.00x1.25in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=0 TearOffset=-127
+label|406 203 1 203|size=5080x2540 tear=2540|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2540
+label|406 203 1 203|size=5080x2540 tear=-2540|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=-2540
+label|406 203 1 203|size=5080x2540 tear=2541|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2541
+label|406 203 1 203|size=5080x2540 tear=-99999|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=-99999
+label|406 203 1 203|size=5080x2540 tear=-1|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=-1
+label|406 203 1 203|size=5080x2540 mode=peel-off tear-default=1300|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=1 TearOffset=1300
+label|406 203 1 203|size=5080x2540 mode=cutter tear-default=-3000 tear=-500|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=2 TearOffset=-500
+label|406 203 1 203|size=5080x2540 tear-default=9999|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2540
 EOF
 
   # The test label, as the web page's "Print Test Page" button asks for it.
