@@ -942,6 +942,91 @@ part_virtual() {
   [ ! -e "$work/virtual/label-7.png" ] || fail "the virtual printer printed more than 6 labels"
   ! grep "^malformed" "$work/virtual.out" || fail "the virtual printer found the stream malformed"
   echo "virtual: 2 pages x 3 copies through socket://, the viewer's six pictures"
+
+  # Identify-Printer with sound beeps the printer; with display alone it does not.
+  local action tracking want said
+  for action in display sound; do
+    cat >"$work/identify.test" <<EOF
+{
+  OPERATION Identify-Printer
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR keyword identify-actions $action
+  STATUS successful-ok
+}
+EOF
+    ipptool -t "$uri/virtual" "$work/identify.test" >/dev/null || fail "Identify-Printer $action"
+  done
+  wait_for_line "^sound level=5 interval=200" || fail "Identify-Printer with sound did not beep"
+  [ "$(grep -c "^sound" "$work/virtual.out")" = 1 ] || fail "display beeped too"
+
+  # The Feed and Calibrate page's buttons, posted as the page's forms send them; the
+  # calibration follows the media's tracking and is not offered for continuous media.
+  "$work/$name" add -d gone -m strb203 -v "socket://127.0.0.1:$(free_port)" ||
+    fail "could not add gone"
+  while IFS='|' read -r printer tracking action want said; do
+    set_tracking "$printer" "$tracking"
+    device_form "$printer" "$action" "$(device_token "$printer")" own
+    grep -qF "$said" "$work/device.html" || fail "$action on $tracking media: the page lacks '$said'"
+    [ -z "$want" ] || wait_for_line "$want" || fail "$action on $tracking media: no '$want'"
+  done <<'EOF'
+virtual|gap|feed|^feed time=|Sent FORMFEED to the printer.
+virtual|gap|calibrate|^calibrate time=.* sensor=gap|Sent GAPDETECT to the printer.
+virtual|mark|calibrate|^calibrate time=.* sensor=black-mark|Sent BLINEDETECT to the printer.
+virtual|continuous|calibrate||Continuous media has no labels to measure
+gone|gap|feed||The printer could not be reached, or was busy: FORMFEED was not sent.
+EOF
+  device_form virtual feed "$(device_token virtual)" "http://elsewhere.example"
+  grep -qF "not sent from this page" "$work/device.html" || fail "a form from elsewhere fed a label"
+  device_form virtual feed wrong-token own
+  grep -qF "not sent from this page" "$work/device.html" || fail "a form without the token fed a label"
+  fetch "http://127.0.0.1:$port/virtual/device" >"$work/device.html"
+  ! grep -qF 'value="calibrate"' "$work/device.html" || fail "calibration offered for continuous media"
+  [ "$(grep -c "^feed" "$work/virtual.out")" = 1 ] || fail "more than one label fed"
+  echo "virtual: Identify-Printer beeps; Feed and Calibrate send FORMFEED, GAPDETECT, BLINEDETECT"
+}
+
+# Wait up to 10 s for a line of the virtual printer's matching the pattern.
+wait_for_line() {
+  for _ in $(seq 100); do
+    grep -q "$1" "$work/virtual.out" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Set the media tracking of PRINTER's default media (4 x 6 in labels).
+set_tracking() {
+  cat >"$work/tracking.test" <<EOF
+{
+  OPERATION Set-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  GROUP printer-attributes-tag
+  ATTR collection media-col-default { MEMBER collection media-size { MEMBER integer x-dimension 10160 MEMBER integer y-dimension 15240 } MEMBER keyword media-tracking $2 }
+  STATUS successful-ok
+}
+EOF
+  ipptool -t "$uri/$1" "$work/tracking.test" >/dev/null || fail "could not set $1's tracking to $2"
+}
+
+# The session token in PRINTER's Feed and Calibrate page.
+device_token() {
+  fetch "http://127.0.0.1:$port/$1/device" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' |
+    head -n 1
+}
+
+# Post ACTION to PRINTER's Feed and Calibrate page with TOKEN from ORIGIN (own: the
+# page's); the page answered is in device.html.
+device_form() {
+  local origin=$4
+  [ "$origin" = own ] && origin="http://127.0.0.1:$port"
+  curl -s -o "$work/device.html" -H "Origin: $origin" --data "session=$3&action=$2" \
+    "http://127.0.0.1:$port/$1/device"
 }
 
 # Print what one way in gave, for the guard table: CHECK is the kind of attempt.
