@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/print_settings.h"
+
 namespace {
 
 // The calibration line for the media jobs print on by default: the gap sensor for
@@ -19,6 +21,20 @@ const char *calibration_command(pappl_printer_t *printer) {
   return "GAPDETECT";
 }
 
+// Make the mode named by the keyword the printer's label mode; say what was done.
+std::string set_label_mode(pappl_printer_t *printer, const char *keyword) {
+  for (const label_mode_name_t &name : g_label_mode_names)
+    if (keyword && !strcmp(keyword, name.keyword)) {
+      pappl_pr_driver_data_t data;
+      papplPrinterGetDriverData(printer, &data);
+      data.mode_configured = name.mode;
+      if (!papplPrinterSetDriverDefaults(printer, &data, 0, nullptr))
+        return "The label mode could not be changed.";
+      return std::string("The label mode is now ") + name.text + ".";
+    }
+  return "Unknown label mode: the label mode is unchanged.";
+}
+
 // Act on the page's form and say what happened, in one sentence for the page.
 std::string act_on_form(pappl_client_t *client, pappl_printer_t *printer) {
   cups_option_t *form = nullptr;
@@ -28,11 +44,13 @@ std::string act_on_form(pappl_client_t *client, pappl_printer_t *printer) {
   const char *command = nullptr;
   if (!papplClientIsValidForm(client, num_form, form))
     said = "The form was not sent from this page: nothing was sent to the printer.";
+  else if (action && !strcmp(action, "label-mode"))
+    said = set_label_mode(printer, cupsGetOption("label-mode", num_form, form));
   else if (action && !strcmp(action, "feed"))
     command = "FORMFEED";
   else if (action && !strcmp(action, "calibrate") && !(command = calibration_command(printer)))
     said = "Continuous media has no labels to measure: nothing was sent to the printer.";
-  else if (!command)
+  else if (!command && said.empty())
     said = "Unknown action: nothing was sent to the printer.";
   cupsFreeOptions(num_form, form);
   if (!command)
@@ -55,8 +73,27 @@ void show_button(pappl_client_t *client, const char *path, const char *action, c
                         action, action, label, disabled ? " disabled" : "");
 }
 
-// Send the "Feed and Calibrate" page, acting first on its form. Both move the printer,
-// so they are for those who may administer it, as the last label is.
+// Write the label mode's form: a choice of the modes, the printer's own selected.
+void show_label_mode(pappl_client_t *client, pappl_printer_t *printer, const char *path) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  papplClientHTMLPuts(client, "          <p>What the printer does with each printed label; it "
+                              "applies to the jobs that start from now on.</p>\n");
+  papplClientHTMLStartForm(client, path, false);
+  papplClientHTMLPuts(client, "<input type=\"hidden\" name=\"action\" value=\"label-mode\">"
+                              "<select name=\"label-mode\" id=\"label-mode\">");
+  for (const label_mode_name_t &name : g_label_mode_names)
+    papplClientHTMLPrintf(
+        client, "<option value=\"%s\"%s>%s</option>", name.keyword,
+        label_mode_for(data.mode_configured) == label_mode_for(name.mode) ? " selected" : "",
+        name.text);
+  papplClientHTMLPuts(client, "</select> <input type=\"submit\" id=\"set-label-mode\" "
+                              "value=\"Set the label mode\"></form>\n");
+}
+
+// Send the "Label Handling" page, acting first on its form. Its buttons move the printer
+// and change its settings, so they are for those who may administer it, as the last
+// label is.
 bool serve_device_page(pappl_client_t *client, void *printerId) {
   pappl_printer_t *printer =
       papplSystemFindPrinter(papplClientGetSystem(client), nullptr,
@@ -70,9 +107,9 @@ bool serve_device_page(pappl_client_t *client, void *printerId) {
     return papplClientRespond(client, status, nullptr, nullptr, 0, 0);
   std::string said = posted ? act_on_form(client, printer) : "";
 
-  papplClientHTMLPrinterHeader(client, printer, "Feed and Calibrate", 0, nullptr, nullptr);
+  papplClientHTMLPrinterHeader(client, printer, "Label Handling", 0, nullptr, nullptr);
   if (status != HTTP_STATUS_CONTINUE) {
-    papplClientHTMLPuts(client, "          <p>Feeding and calibrating move the printer: they are "
+    papplClientHTMLPuts(client, "          <p>The label mode, feeding and calibrating are "
                                 "offered only to those who may administer the printer.</p>\n");
     papplClientHTMLPrinterFooter(client);
     return true;
@@ -88,6 +125,7 @@ bool serve_device_page(pappl_client_t *client, void *printerId) {
                                 "ended.</p>\n");
   char path[256];
   papplPrinterGetPath(printer, "device", path, sizeof path);
+  show_label_mode(client, printer, path);
   papplClientHTMLPuts(client, "          <p>Feed a label to check that labels stop at the tear "
                               "bar after a new roll is loaded.</p>\n");
   show_button(client, path, "feed", "Feed a label", printing);
@@ -127,6 +165,6 @@ void add_device_actions_page(pappl_printer_t *printer) {
       system, path, "text/html", serve_device_page,
       reinterpret_cast<void *>(static_cast<intptr_t>(papplPrinterGetID(printer))));
   papplPrinterAddLink(
-      printer, "Feed and Calibrate", path,
+      printer, "Label Handling", path,
       static_cast<pappl_loptions_t>(PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS));
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the printer does outside a job: a beep to find it, a blank label fed, the label
-// sensor calibrated, and the page that offers the last two.
+// sensor calibrated, and the page that offers the last two with the label mode.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -12,5 +12,5 @@ inline constexpr char kSoundCommand[] = "SOUND 5,200";
 // printer or its device cannot be opened or written.
 bool send_device_command(pappl_printer_t *printer, const char *command);
 
-// Add the printer's "Feed and Calibrate" page and its link; when the printer is created.
+// Add the printer's "Label Handling" page and its link; when the printer is created.
 void add_device_actions_page(pappl_printer_t *printer);

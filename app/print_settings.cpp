@@ -34,6 +34,12 @@ const conversion_name_t g_conversion_names[kConversionCount] = {
     {"dither-clustered", 3}, {"dither-fine", 4},
 };
 
+const label_mode_name_t g_label_mode_names[kLabelModeCount] = {
+    {PAPPL_LABEL_MODE_TEAR_OFF, "tear-off", "Tear-off"},
+    {PAPPL_LABEL_MODE_PEEL_OFF, "peel-off", "Peel-off"},
+    {PAPPL_LABEL_MODE_CUTTER, "cutter", "Cutter (a cut after every label)"},
+};
+
 namespace {
 
 // Sizes in hundredths of millimetres that differ by this much or less are the same
@@ -141,11 +147,11 @@ int16_t tear_offset_default(pappl_printer_t *printer) {
   return tear_offset_from_text(text);
 }
 
+// The table lists the modes in the order of the block's label modes.
 int16_t label_mode_for(pappl_label_mode_t mode) {
-  if (mode == PAPPL_LABEL_MODE_PEEL_OFF)
-    return kLabelPeelOff;
-  if (mode == PAPPL_LABEL_MODE_CUTTER)
-    return kLabelCutter;
+  for (int16_t i = 0; i < kLabelModeCount; i++)
+    if (g_label_mode_names[i].mode == mode)
+      return i;
   return kLabelTearOff;
 }
 

@@ -39,6 +39,16 @@ inline constexpr pappl_label_mode_t kLabelModesSupported =
     PAPPL_LABEL_MODE_TEAR_OFF | PAPPL_LABEL_MODE_PEEL_OFF | PAPPL_LABEL_MODE_CUTTER;
 inline constexpr pappl_label_mode_t kLabelModeDefault = PAPPL_LABEL_MODE_TEAR_OFF;
 
+// A label mode as IPP and people name it.
+struct label_mode_name_t {
+  pappl_label_mode_t mode;
+  const char *keyword;
+  const char *text;
+};
+
+inline constexpr int kLabelModeCount = 3;
+extern const label_mode_name_t g_label_mode_names[kLabelModeCount];
+
 // Darkness and speed as the printer offers them: 16 levels, 2 to 6 in/s.
 inline constexpr int kDarknessLevels = 16;
 inline constexpr int kDarknessConfiguredDefault = 53;
