@@ -1058,6 +1058,7 @@ device_form() {
 #   add ACCOUNT URI                add a printer through the local socket as ACCOUNT
 #   ipp WHERE WHO PATH OP ATTR...  an IPP request (WHERE loop, net or plain; WHO - or ACCOUNT)
 #   get WHERE WHO URL-PATH         an HTTP GET: its status and how many job names it shows
+#   post WHERE WHO URL-PATH DATA   an HTTP POST of the form data, as get
 #   form WHO TOKEN ORIGIN          the printer page's "Print Test Page" form: printed or not
 #   mode PATH                      the file's mode and owner
 #   exposure UNIT                  systemd-analyze's figure for the unit
@@ -1073,7 +1074,7 @@ guard_try() {
     runuser -u "$1" -- timeout 20 "$work/$name" add -d "by-$1" -m strb203 -v "$2" 2>&1 &&
       echo added || true
     ;;
-  ipp | get)
+  ipp | get | post)
     where=$1 who=$2
     shift 2
     url="https://$host_address:$port"
@@ -1089,6 +1090,7 @@ guard_try() {
     else
       local auth=()
       [ "$who" = - ] || auth=(-u "$who:$password")
+      [ "$check" = get ] || auth+=(--data "$2")
       code=$("${run[@]}" curl -sk "${auth[@]}" -o "$work/page.html" -w "%{http_code}" "$url$1")
       echo "$code, $(grep -c "secret-" "$work/page.html" || true) job names"
       grep -o "only to those who may administer" "$work/page.html" || true
@@ -1189,6 +1191,9 @@ ordinary account, network, list every job|ipp net $usr /ipp/print/label Get-Jobs
 signed-in job's owner is the account, not the name claimed|ipp net $adm /ipp/print/label Get-Job-Attributes job-id:integer=2|job-originating-user-name = $adm
 ordinary account, network, last label's picture|get net $usr /label/last-label.png|403
 ordinary account, network, last label's page|get net $usr /label/last-label|only to those who may administer
+ordinary account, network, label handling page|get net $usr /label/device|only to those who may administer
+ordinary account, network, feed a label|post net $usr /label/device action=feed|403
+unsigned, network, label handling page|get net - /label/device|401
 plain HTTP from the network, status|get plain - /|301
 plain HTTP from the network, printer page|get plain - /label/|301
 plain IPP from the network, job attributes|ipp plain $adm /ipp/print/label Get-Job-Attributes job-id:integer=2|http 426
