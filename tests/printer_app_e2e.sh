@@ -211,24 +211,32 @@ print_job() {
   cp "$work/out/$printer.prn" "$work/jobs/$job.prn"
 }
 
-# Set PRINTER's label mode and default tear-off position.
-set_label_mode() {
-  cat >"$work/mode.test" <<EOF
+# Send PRINTER an IPP OPERATION with the ipptool lines that follow, failing with WHAT.
+printer_request() {
+  local printer=$1 operation=$2 what=$3 line attrs=""
+  shift 3
+  for line in "$@"; do
+    attrs+="  $line"$'\n'
+  done
+  cat >"$work/request.test" <<EOF
 {
-  NAME "mode"
-  OPERATION Set-Printer-Attributes
+  OPERATION $operation
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri \$uri
-  GROUP printer-attributes-tag
-  ATTR keyword label-mode-configured $2
-  ATTR integer label-tear-offset-default $3
-  STATUS successful-ok
+$attrs  STATUS successful-ok
 }
 EOF
-  ipptool -t "$uri/$1" "$work/mode.test" >"$work/mode.out" 2>&1 ||
-    fail "could not set $1's label mode: $(cat "$work/mode.out")"
+  ipptool -t "$uri/$printer" "$work/request.test" >"$work/request.out" 2>&1 ||
+    fail "$what: $(cat "$work/request.out")"
+}
+
+# Set PRINTER's label mode and default tear-off position.
+set_label_mode() {
+  printer_request "$1" Set-Printer-Attributes "could not set $1's label mode" \
+    "GROUP printer-attributes-tag" "ATTR keyword label-mode-configured $2" \
+    "ATTR integer label-tear-offset-default $3"
 }
 
 # Print the viewer's summary of a stream, failing unless it is well formed.
@@ -957,18 +965,8 @@ part_virtual() {
   # Identify-Printer with sound beeps the printer; with display alone it does not.
   local action tracking want said
   for action in display sound; do
-    cat >"$work/identify.test" <<EOF
-{
-  OPERATION Identify-Printer
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri \$uri
-  ATTR keyword identify-actions $action
-  STATUS successful-ok
-}
-EOF
-    ipptool -t "$uri/virtual" "$work/identify.test" >/dev/null || fail "Identify-Printer $action"
+    printer_request virtual Identify-Printer "Identify-Printer $action" \
+      "ATTR keyword identify-actions $action"
   done
   wait_for_line "^sound level=5 interval=200" || fail "Identify-Printer with sound did not beep"
   [ "$(grep -c "^sound" "$work/virtual.out")" = 1 ] || fail "display beeped too"
@@ -1023,19 +1021,8 @@ wait_for_line() {
 
 # Set the media tracking of PRINTER's default media (4 x 6 in labels).
 set_tracking() {
-  cat >"$work/tracking.test" <<EOF
-{
-  OPERATION Set-Printer-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri \$uri
-  GROUP printer-attributes-tag
-  ATTR collection media-col-default { MEMBER collection media-size { MEMBER integer x-dimension 10160 MEMBER integer y-dimension 15240 } MEMBER keyword media-tracking $2 }
-  STATUS successful-ok
-}
-EOF
-  ipptool -t "$uri/$1" "$work/tracking.test" >/dev/null || fail "could not set $1's tracking to $2"
+  printer_request "$1" Set-Printer-Attributes "could not set $1's tracking to $2" \
+    "GROUP printer-attributes-tag" "ATTR collection media-col-default { MEMBER collection media-size { MEMBER integer x-dimension 10160 MEMBER integer y-dimension 15240 } MEMBER keyword media-tracking $2 }"
 }
 
 # The session token in PRINTER's Feed and Calibrate page.
