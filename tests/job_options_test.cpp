@@ -238,49 +238,37 @@ TEST(JobOptions, SettingsReachTheCommandBlock) {
   EXPECT_EQ(run.out, command_block(settings, 1, 1, "\xFF", 1));
 }
 
-// The lines from OFFSET to SET TEAR that the real binary writes for the options.
+// The OFFSET line's value and the four SET lines' values that the real binary writes.
 TEST(JobOptions, LabelModeAndTearOffsetSetTheirLines) {
+  const char *const tearOff = "OFF OFF OFF ON", *peelOff = "ON OFF OFF OFF",
+                    *cutter = "OFF 1 OFF OFF";
   struct Case {
-    const char *options;
-    const char *lines;
+    const char *options, *offset, *modeValues;
   } cases[] = {
-      {"", "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"LabelMode=1",
-       "OFFSET 0.000|SHIFT 0|SET PEEL ON|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
-      {"LabelMode=2",
-       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER 1|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
-      {"LabelMode=3",
-       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"LabelMode=-1",
-       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"LabelMode=65537",
-       "OFFSET 0.000|SHIFT 0|SET PEEL ON|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
-      {"TearOffset=254 LabelMode=2",
-       "OFFSET 0.100|SHIFT 0|SET PEEL OFF|SET CUTTER 1|SET PARTIAL_CUTTER OFF|SET TEAR OFF"},
-      {"TearOffset=-127",
-       "OFFSET -0.050|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=-1",
-       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=-2",
-       "OFFSET -0.001|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=2539",
-       "OFFSET 1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=2541",
-       "OFFSET 1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=-70000",
-       "OFFSET -1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=99999999999",
-       "OFFSET 1.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
-      {"TearOffset=far",
-       "OFFSET 0.000|SHIFT 0|SET PEEL OFF|SET CUTTER OFF|SET PARTIAL_CUTTER OFF|SET TEAR ON"},
+      {"", "0.000", tearOff},
+      {"LabelMode=1", "0.000", peelOff},
+      {"LabelMode=3", "0.000", tearOff},
+      {"LabelMode=65537", "0.000", peelOff},
+      {"TearOffset=254 LabelMode=2", "0.100", cutter},
+      {"TearOffset=-127", "-0.050", tearOff},
+      {"TearOffset=-1", "0.000", tearOff},
+      {"TearOffset=-2", "-0.001", tearOff},
+      {"TearOffset=2541", "1.000", tearOff},
+      {"TearOffset=-70000", "-1.000", tearOff},
+      {"TearOffset=far", "0.000", tearOff},
   };
   for (const Case &c : cases) {
     std::string out = run_job(c.options, write_raster({solid_page(8, 1, 255)})).out;
-    size_t from = out.find("OFFSET "), to = out.find("\r\nCLS\r\n");
+    char values[5][16] = {};
+    size_t from = out.find("OFFSET ");
     ASSERT_NE(from, std::string::npos) << c.options;
-    std::string lines = out.substr(from, to - from);
-    for (size_t at; (at = lines.find("\r\n")) != std::string::npos;)
-      lines.replace(at, 2, "|");
-    EXPECT_EQ(lines, c.lines) << c.options;
+    sscanf(out.c_str() + from,
+           "OFFSET %15s\r\nSHIFT 0\r\nSET PEEL %15s\r\nSET CUTTER %15s\r\n"
+           "SET PARTIAL_CUTTER %15s\r\nSET TEAR %15s\r\nCLS",
+           values[0], values[1], values[2], values[3], values[4]);
+    EXPECT_EQ(values[0], std::string(c.offset)) << c.options;
+    EXPECT_EQ(std::string(values[1]) + " " + values[2] + " " + values[3] + " " + values[4],
+              c.modeValues)
+        << c.options;
   }
 }
