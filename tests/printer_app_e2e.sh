@@ -412,6 +412,8 @@ EOF
   ATTR integer printer-darkness-configured 0
   ATTR integer print-speed-default 6350
   ATTR keyword print-conversion-default dither-fine
+  ATTR keyword label-mode-configured cutter
+  ATTR integer label-tear-offset-default -381
   ATTR collection media-col-default { MEMBER collection media-size { MEMBER integer x-dimension 5080 MEMBER integer y-dimension 2540 } MEMBER keyword media-source main-roll MEMBER keyword media-type labels MEMBER integer media-left-offset 800 MEMBER integer media-top-offset 400 MEMBER keyword media-tracking continuous }
   STATUS successful-ok
 }
@@ -423,8 +425,10 @@ EOF
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri $uri
-  ATTR keyword requested-attributes printer-darkness-configured,printer-speed-default,print-conversion-default,printer-state,media-col-default
+  ATTR keyword requested-attributes printer-darkness-configured,printer-speed-default,print-conversion-default,printer-state,media-col-default,label-mode-configured,label-tear-offset-default
   STATUS successful-ok
+  DISPLAY label-mode-configured
+  DISPLAY label-tear-offset-default
   DISPLAY printer-darkness-configured
   DISPLAY printer-speed-default
   DISPLAY print-conversion-default
@@ -445,6 +449,8 @@ EOF
 printer-darkness-configured (integer) = 0
 printer-speed-default (integer) = 6350
 print-conversion-default (keyword) = dither-fine
+label-mode-configured (keyword) = cutter
+label-tear-offset-default (integer) = -381
 printer-state (enum) = stopped
 media-left-offset=800
 media-top-offset=400
@@ -457,6 +463,9 @@ EOF
   got=$(summary "$work/jobs/restarted.prn" 203.2)
   [[ "$got" == "label 1: 51x25 mm "*", gap 0.000,0.000, speed 3, density 0, bitmap 408x203 dots at 64,32, "* ]] ||
     fail "the job after a restart: $got"
+  grep -qa $'^OFFSET -0.150\r$' "$work/jobs/restarted.prn" &&
+    grep -qa $'^SET CUTTER 1\r$' "$work/jobs/restarted.prn" ||
+    fail "the job after a restart lacks its label mode and tear-off position"
 
   # IPP Everywhere's checks, without the tests whose sample documents Debian does not ship.
   for file in ipp-1.1.test ipp-2.0.test ipp-everywhere.test; do
