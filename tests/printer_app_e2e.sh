@@ -19,7 +19,8 @@
 #   web      headless Chromium on the setup pages and the last label's preview, with a
 #            screenshot of each page saved in SHOTS (the 8th argument)
 #   virtual  a printer on a socket:// device into the virtual printer, which prints the
-#            pictures that the viewer draws of the same job on a file device
+#            pictures that the viewer draws of the same job on a file device; it beeps
+#            for Identify-Printer, and Chromium clicks the Label Handling page's buttons
 #   guard    as root: served as an account of its own, each way in that a local user or an
 #            account on the network might try beyond its rights is refused (from a network
 #            namespace for the network), with the files' modes and the unit's exposure
