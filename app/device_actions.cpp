@@ -50,7 +50,7 @@ std::string act_on_form(pappl_client_t *client, pappl_printer_t *printer) {
     command = "FORMFEED";
   else if (action && !strcmp(action, "calibrate") && !(command = calibration_command(printer)))
     said = "Continuous media has no labels to measure: nothing was sent to the printer.";
-  else if (!command && said.empty())
+  else if (!command)
     said = "Unknown action: nothing was sent to the printer.";
   cupsFreeOptions(num_form, form);
   if (!command)

@@ -893,6 +893,7 @@ status|/label/|label|<a class="btn" href="/label/last-label">Last Label</a>
 defaults|/label/printing|Printing Defaults - label|<th>Black and white conversion:</th>
 media|/label/media|Media - label|<option value="na_index-4x6_4x6in" selected="">4 x 6"</option>
 preview|/label/last-label|Last Label - label|<pre class="summary">$expected</pre>
+handling|/label/device|Label Handling - label|<input type="submit" id="calibrate" value="Calibrate the label sensor">
 EOF
 
   # Each conversion under its plain name.
