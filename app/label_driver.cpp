@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/device_actions.h"
 #include "app/document_filters.h"
 #include "app/label_preview.h"
 #include "app/print_settings.h"
@@ -30,11 +31,17 @@ const char kCustomMinimum[] = "custom_min_0.5x0.5in";
 const char *const kCustomMaximum203 = "custom_max_4.09x39in";
 const char *const kCustomMaximum300 = "custom_max_4.16x39in";
 
-// Say which printer is meant; a label printer has no light or buzzer to drive, so
-// the request is written to the printer's log.
-void identify_label_printer(pappl_printer_t *printer, pappl_identify_actions_t,
+// Say which printer is meant: the message goes to the printer's log, and the printer
+// beeps when asked to and no job holds it.
+void identify_label_printer(pappl_printer_t *printer, pappl_identify_actions_t actions,
                             const char *message) {
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message ? message : "");
+  if (actions & PAPPL_IDENTIFY_ACTIONS_DISPLAY)
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message ? message : "");
+  if (actions & PAPPL_IDENTIFY_ACTIONS_SOUND)
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s",
+                    send_device_command(printer, kSoundCommand)
+                        ? "beeped"
+                        : "could not beep: the printer is busy or cannot be reached");
 }
 
 // Fill one media entry with the named size, label stock on the roll, no margins.
@@ -62,6 +69,15 @@ void add_conversion_attributes(ipp_t *attrs) {
   ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, kConversionCount, nullptr, keywords);
   snprintf(name, sizeof name, "%s-default", kConversionAttribute);
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, kConversionDefault);
+}
+
+// Add the tear-off position's vendor attribute, its reach and its default.
+void add_tear_offset_attributes(ipp_t *attrs) {
+  char name[64];
+  snprintf(name, sizeof name, "%s-supported", kTearOffsetAttribute);
+  ippAddRange(attrs, IPP_TAG_PRINTER, name, -kTearOffsetLimit, kTearOffsetLimit);
+  snprintf(name, sizeof name, "%s-default", kTearOffsetAttribute);
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name, 0);
 }
 
 // Add what IPP Everywhere clients expect of every printer and PAPPL leaves to the driver:
@@ -148,13 +164,18 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->darkness_supported = kDarknessLevels;
   data->darkness_configured = kDarknessConfiguredDefault;
   data->darkness_default = 0;
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_supported = static_cast<pappl_identify_actions_t>(PAPPL_IDENTIFY_ACTIONS_DISPLAY |
+                                                                   PAPPL_IDENTIFY_ACTIONS_SOUND);
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->mode_supported = kLabelModesSupported;
+  data->mode_configured = kLabelModeDefault;
 
-  data->num_vendor = 1;
+  data->num_vendor = 2;
   data->vendor[0] = kConversionAttribute;
+  data->vendor[1] = kTearOffsetAttribute;
   *attrs = ippNew();
   add_conversion_attributes(*attrs);
+  add_tear_offset_attributes(*attrs);
   add_everywhere_attributes(*attrs);
   data->has_supplies = true;
   return true;
@@ -173,6 +194,7 @@ void set_up_label_printer(pappl_printer_t *printer, void *) {
   // about a kilobyte per job. One preserved job lets the history keep its limit.
   papplPrinterSetMaxPreservedJobs(printer, 1);
   add_last_label_page(printer);
+  add_device_actions_page(printer);
 }
 
 const char *pick_label_driver(const char *, const char *, const char *device_id, void *) {

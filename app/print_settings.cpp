@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/print_settings.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,12 @@ const conversion_name_t g_conversion_names[kConversionCount] = {
     {"dither-clustered", 3}, {"dither-fine", 4},
 };
 
+const label_mode_name_t g_label_mode_names[kLabelModeCount] = {
+    {PAPPL_LABEL_MODE_TEAR_OFF, "tear-off", "Tear-off"},
+    {PAPPL_LABEL_MODE_PEEL_OFF, "peel-off", "Peel-off"},
+    {PAPPL_LABEL_MODE_CUTTER, "cutter", "Cutter (a cut after every label)"},
+};
+
 namespace {
 
 // Sizes in hundredths of millimetres that differ by this much or less are the same
@@ -55,6 +62,28 @@ int16_t conversion_mode(const char *keyword) {
     if (keyword && !strcmp(keyword, name.keyword))
       return name.mode;
   return 0;
+}
+
+// Copy the text of a vendor attribute's printer default over value, when there is one.
+void copy_vendor_default(pappl_printer_t *printer, const char *attribute, char *value,
+                         size_t size) {
+  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+  char name[64];
+  snprintf(name, sizeof name, "%s-default", attribute);
+  if (ipp_attribute_t *attr = ippFindAttribute(attrs, name, IPP_TAG_ZERO))
+    ippAttributeString(attr, value, size);
+  ippDelete(attrs);
+}
+
+// A tear-off position given as text, clamped to its reach; text that is no number gives 0.
+int16_t tear_offset_from_text(const char *text) {
+  char *end = nullptr;
+  long hmm = strtol(text, &end, 10);
+  if (end == text)
+    return 0;
+  return clamp_tear_offset(hmm < INT32_MIN   ? INT32_MIN
+                           : hmm > INT32_MAX ? INT32_MAX
+                                             : static_cast<int32_t>(hmm));
 }
 
 } // namespace
@@ -109,11 +138,28 @@ void set_label_doc_from_job(label_doc_t *doc, const pappl_pr_options_t *options,
 
 void copy_conversion_default(pappl_printer_t *printer, char *keyword, size_t size) {
   snprintf(keyword, size, "%s", kConversionDefault);
-  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
-  char name[64];
-  snprintf(name, sizeof name, "%s-default", kConversionAttribute);
-  if (ipp_attribute_t *attr = ippFindAttribute(attrs, name, IPP_TAG_ZERO))
-    if (const char *value = ippGetString(attr, 0, nullptr))
-      snprintf(keyword, size, "%s", value);
-  ippDelete(attrs);
+  copy_vendor_default(printer, kConversionAttribute, keyword, size);
+}
+
+int16_t tear_offset_default(pappl_printer_t *printer) {
+  char text[32] = "0";
+  copy_vendor_default(printer, kTearOffsetAttribute, text, sizeof text);
+  return tear_offset_from_text(text);
+}
+
+// The table lists the modes in the order of the block's label modes.
+int16_t label_mode_for(pappl_label_mode_t mode) {
+  for (int16_t i = 0; i < kLabelModeCount; i++)
+    if (g_label_mode_names[i].mode == mode)
+      return i;
+  return kLabelTearOff;
+}
+
+void set_label_finishing(label_doc_t *doc, pappl_printer_t *printer,
+                         const pappl_pr_options_t *options) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  doc->labelMode = label_mode_for(data.mode_configured);
+  const char *offset = cupsGetOption(kTearOffsetAttribute, options->num_vendor, options->vendor);
+  doc->tearOffset = offset ? tear_offset_from_text(offset) : tear_offset_default(printer);
 }

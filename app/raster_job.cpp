@@ -135,6 +135,7 @@ label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options, int 
     requested = conversion;
   }
   set_label_doc_from_job(&state->doc, options, requested, data.x_default);
+  set_label_finishing(&state->doc, printer, options);
   state->head = head_for_resolution(data.x_default);
   state->copies = copiesPerPage;
   papplLogJob(job, PAPPL_LOGLEVEL_INFO,

@@ -136,6 +136,10 @@ const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t 
   upper_copy(conversion, sizeof conversion, text);
   snprintf(text, sizeof text, "CONVERSION %s", conversion);
   draw_text(&canvas, x, y += step, scale, text);
+  char mode[64];
+  upper_copy(mode, sizeof mode, g_label_mode_names[label_mode_for(data.mode_configured)].keyword);
+  snprintf(text, sizeof text, "MODE %s  TEAR %.2f MM", mode, tear_offset_default(printer) / 100.0);
+  draw_text(&canvas, x, y += step, scale, text);
   y += 2 * step;
   for (unsigned bar = 1, bx = x; bar <= 8 && bx + 4 * bar < canvas.width - 2 * margin; bar++) {
     for (int repeat = 0; repeat < 4; repeat++, bx += 2 * bar)

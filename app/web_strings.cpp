@@ -12,7 +12,8 @@ const char kEnglishStrings[] =
     "\"print-conversion.threshold-bold\" = \"Bold: light grays print black (thin text)\";\n"
     "\"print-conversion.dither-ordered\" = \"Dithered: fine pattern (photos, fills)\";\n"
     "\"print-conversion.dither-clustered\" = \"Dithered: clustered dots\";\n"
-    "\"print-conversion.dither-fine\" = \"Dithered: finest pattern\";\n";
+    "\"print-conversion.dither-fine\" = \"Dithered: finest pattern\";\n"
+    "\"label-tear-offset\" = \"Tear-off position (hundredths of mm)\";\n";
 
 // The languages PAPPL's web pages come in; a browser asking for en-GB or fr-CA gets
 // en or fr. Each gets the English names, which read better than the raw keywords.

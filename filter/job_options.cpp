@@ -29,11 +29,14 @@ enum option_id_t {
   kMediaTracking,
   kPrintMode,
   kPageSize,
+  kLabelMode,
+  kTearOffset,
   kOptionCount
 };
 
-const char *const kOptionNames[kOptionCount] = {
-    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "MediaTracking", "PrintMode", "PageSize"};
+const char *const kOptionNames[kOptionCount] = {"Darkness", "PrintSpeed",    "Horizontal",
+                                                "Vertical", "MediaTracking", "PrintMode",
+                                                "PageSize", "LabelMode",     "TearOffset"};
 
 // Convert the numbers to points when the text after them is exactly a known unit.
 double unit_points(const char *rest) {
@@ -106,6 +109,12 @@ void apply_job_options(label_doc_t *doc, int num_options, const cups_option_t *o
       break;
     case kPageSize:
       apply_page_size(doc, option.name, option.value);
+      break;
+    case kLabelMode:
+      doc->labelMode = store16(text_to_int(option.value));
+      break;
+    case kTearOffset:
+      doc->tearOffset = clamp_tear_offset(text_to_int(option.value));
       break;
     }
   }

@@ -20,15 +20,18 @@ struct ppd_default_t {
   const char *keyword;
   int16_t label_doc_t::*field;
   int32_t divisor;
+  int16_t (*store)(int32_t value);
 };
 
 const ppd_default_t kPpdDefaults[] = {
-    {"DefaultDarkness", &label_doc_t::darkness, 1},
-    {"DefaultPrintSpeed", &label_doc_t::speed, 10},
-    {"DefaultVertical", &label_doc_t::vertical, 1},
-    {"DefaultHorizontal", &label_doc_t::horizontal, 1},
-    {"DefaultMediaTracking", &label_doc_t::mediaTracking, 1},
-    {"DefaultPrintMode", &label_doc_t::mode, 1},
+    {"DefaultDarkness", &label_doc_t::darkness, 1, store16},
+    {"DefaultPrintSpeed", &label_doc_t::speed, 10, store16},
+    {"DefaultVertical", &label_doc_t::vertical, 1, store16},
+    {"DefaultHorizontal", &label_doc_t::horizontal, 1, store16},
+    {"DefaultMediaTracking", &label_doc_t::mediaTracking, 1, store16},
+    {"DefaultPrintMode", &label_doc_t::mode, 1, store16},
+    {"DefaultLabelMode", &label_doc_t::labelMode, 1, store16},
+    {"DefaultTearOffset", &label_doc_t::tearOffset, 1, clamp_tear_offset},
 };
 
 // An attribute without a value text counts as missing.
@@ -106,7 +109,7 @@ void set_pstops_with_ppd(label_doc_t *doc) {
     if (!attr)
       continue;
     WriteLog("ppdfile %s:%s", attr->name, attr->value);
-    doc->*entry.field = store16(text_to_int(attr->value) / entry.divisor);
+    doc->*entry.field = entry.store(text_to_int(attr->value) / entry.divisor);
   }
 
   WriteLog("ppdfile PageSize:%dx%d", doc->pageWidth, doc->pageHeight);

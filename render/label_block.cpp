@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/label_block.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -21,6 +23,28 @@ void write_text(const label_sink_t *sink, const char *format, ...) {
                 static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1);
 }
 
+// The four mode lines of each label mode, in the order the block writes them.
+struct mode_lines_t {
+  const char *peel;
+  const char *cutter;
+  const char *partialCutter;
+  const char *tear;
+};
+
+const mode_lines_t kModeLines[] = {
+    {"OFF", "OFF", "OFF", "ON"},
+    {"ON", "OFF", "OFF", "OFF"},
+    {"OFF", "1", "OFF", "OFF"},
+};
+
+// Write the OFFSET line: the tear-off position in inches, rounded to thousandths, and
+// never "-0.000".
+void write_tear_offset(const label_sink_t *sink, int16_t hmm) {
+  long thousandths = std::lround(clamp_tear_offset(hmm) * 100.0 / 254.0);
+  write_text(sink, "OFFSET %s%ld.%03ld\r\n", thousandths < 0 ? "-" : "",
+             std::labs(thousandths) / 1000, std::labs(thousandths) % 1000);
+}
+
 } // namespace
 
 void write_label_setup(const label_sink_t *sink, const label_doc_t *doc) {
@@ -33,12 +57,15 @@ void write_label_setup(const label_sink_t *sink, const label_doc_t *doc) {
   write_text(sink, "DENSITY %d\r\n", doc->darkness);
   write_text(sink, "DIRECTION 0,0\r\n");
   write_text(sink, "REFERENCE %d,%d\r\n", doc->refX, doc->refY);
-  write_text(sink, "OFFSET 0.000\r\n");
+  write_tear_offset(sink, doc->tearOffset);
   write_text(sink, "SHIFT 0\r\n");
-  write_text(sink, "SET PEEL OFF\r\n");
-  write_text(sink, "SET CUTTER OFF\r\n");
-  write_text(sink, "SET PARTIAL_CUTTER OFF\r\n");
-  write_text(sink, "SET TEAR ON\r\n");
+  const mode_lines_t &lines = doc->labelMode == kLabelPeelOff || doc->labelMode == kLabelCutter
+                                  ? kModeLines[doc->labelMode]
+                                  : kModeLines[kLabelTearOff];
+  write_text(sink, "SET PEEL %s\r\n", lines.peel);
+  write_text(sink, "SET CUTTER %s\r\n", lines.cutter);
+  write_text(sink, "SET PARTIAL_CUTTER %s\r\n", lines.partialCutter);
+  write_text(sink, "SET TEAR %s\r\n", lines.tear);
   write_text(sink, "CLS\r\n");
 }
 

@@ -12,3 +12,9 @@ int32_t truncate_to_int(double value) {
     return INT32_MIN;
   return static_cast<int32_t>(value);
 }
+
+int16_t clamp_tear_offset(int32_t hmm) {
+  return static_cast<int16_t>(hmm < -kTearOffsetLimit  ? -kTearOffsetLimit
+                              : hmm > kTearOffsetLimit ? kTearOffsetLimit
+                                                       : hmm);
+}

@@ -21,7 +21,19 @@ struct label_doc_t {
   int16_t horizontal;
   int16_t vertical;
   int16_t mode;
+  int16_t labelMode;
+  int16_t tearOffset;
 };
+
+// What happens to a label once printed: torn off at the bar, peeled from its liner,
+// or cut; any other value of labelMode counts as tear-off.
+enum label_mode_t : int16_t { kLabelTearOff = 0, kLabelPeelOff = 1, kLabelCutter = 2 };
+
+// The reach of the tear-off position in hundredths of a millimetre: one inch either way.
+inline constexpr int32_t kTearOffsetLimit = 2540;
+
+// Keep a tear-off position within its reach, so that both front ends clamp alike.
+int16_t clamp_tear_offset(int32_t hmm);
 
 // Keep the low 16 bits of a computed value, read back as signed.
 int16_t store16(int32_t value);

@@ -237,3 +237,38 @@ TEST(JobOptions, SettingsReachTheCommandBlock) {
   settings.vertical = -4;
   EXPECT_EQ(run.out, command_block(settings, 1, 1, "\xFF", 1));
 }
+
+// The OFFSET line's value and the four SET lines' values that the real binary writes.
+TEST(JobOptions, LabelModeAndTearOffsetSetTheirLines) {
+  const char *const tearOff = "OFF OFF OFF ON", *peelOff = "ON OFF OFF OFF",
+                    *cutter = "OFF 1 OFF OFF";
+  struct Case {
+    const char *options, *offset, *modeValues;
+  } cases[] = {
+      {"", "0.000", tearOff},
+      {"LabelMode=1", "0.000", peelOff},
+      {"LabelMode=3", "0.000", tearOff},
+      {"LabelMode=65537", "0.000", peelOff},
+      {"TearOffset=254 LabelMode=2", "0.100", cutter},
+      {"TearOffset=-127", "-0.050", tearOff},
+      {"TearOffset=-1", "0.000", tearOff},
+      {"TearOffset=-2", "-0.001", tearOff},
+      {"TearOffset=2541", "1.000", tearOff},
+      {"TearOffset=-70000", "-1.000", tearOff},
+      {"TearOffset=far", "0.000", tearOff},
+  };
+  for (const Case &c : cases) {
+    std::string out = run_job(c.options, write_raster({solid_page(8, 1, 255)})).out;
+    char values[5][16] = {};
+    size_t from = out.find("OFFSET ");
+    ASSERT_NE(from, std::string::npos) << c.options;
+    sscanf(out.c_str() + from,
+           "OFFSET %15s\r\nSHIFT 0\r\nSET PEEL %15s\r\nSET CUTTER %15s\r\n"
+           "SET PARTIAL_CUTTER %15s\r\nSET TEAR %15s\r\nCLS",
+           values[0], values[1], values[2], values[3], values[4]);
+    EXPECT_EQ(values[0], std::string(c.offset)) << c.options;
+    EXPECT_EQ(std::string(values[1]) + " " + values[2] + " " + values[3] + " " + values[4],
+              c.modeValues)
+        << c.options;
+  }
+}

@@ -117,6 +117,11 @@ TEST(PpdDefaults, IntegerAttributesAreReadAndStoredInSixteenBits) {
       {"*DefaultMediaTracking: 3", &label_doc_t::mediaTracking, 3},
       {"*DefaultPrintMode: Dither", &label_doc_t::mode, 0},
       {"*DefaultPrintMode: 65538", &label_doc_t::mode, 2},
+      {"*DefaultLabelMode: 2", &label_doc_t::labelMode, 2},
+      {"*DefaultLabelMode: Cutter", &label_doc_t::labelMode, 0},
+      {"*DefaultTearOffset: -300", &label_doc_t::tearOffset, -300},
+      {"*DefaultTearOffset: 99999", &label_doc_t::tearOffset, 2540},
+      {"*DefaultTearOffset: -2541", &label_doc_t::tearOffset, -2540},
       // libcups gives an empty value as empty text, which has no digits, and keeps no
       // attribute for a keyword without a colon, which leaves the built-in 7.
       {"*DefaultDarkness:", &label_doc_t::darkness, 0},
@@ -195,6 +200,14 @@ TEST(PpdDefaults, JobOptionsOverrideThePpd) {
   SettingsRun run = settle_job("Darkness=3", path);
   EXPECT_EQ(run.doc.darkness, 3);
   EXPECT_EQ(run.log[run.log.size() - 3], "ppdfile Darkness:12");
+
+  TempDir modeDir;
+  std::string modes = write_ppd(modeDir, "*DefaultLabelMode: 1\n*DefaultTearOffset: 500\n",
+                                "*cupsModelNumber: 8\n");
+  EXPECT_EQ(settle_job("", modes).doc.labelMode, 1);
+  EXPECT_EQ(settle_job("", modes).doc.tearOffset, 500);
+  EXPECT_EQ(settle_job("LabelMode=2 TearOffset=-100", modes).doc.labelMode, 2);
+  EXPECT_EQ(settle_job("LabelMode=2 TearOffset=-100", modes).doc.tearOffset, -100);
 
   RunResult binary = run_job("Darkness=3 PageSize=2.00x1.00in",
                              write_raster({solid_page(8, 1, 255)}), {{"PPD", path}});

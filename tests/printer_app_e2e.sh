@@ -19,7 +19,8 @@
 #   web      headless Chromium on the setup pages and the last label's preview, with a
 #            screenshot of each page saved in SHOTS (the 8th argument)
 #   virtual  a printer on a socket:// device into the virtual printer, which prints the
-#            pictures that the viewer draws of the same job on a file device
+#            pictures that the viewer draws of the same job on a file device; it beeps
+#            for Identify-Printer, and Chromium clicks the Label Handling page's buttons
 #   status   the virtual printer's states in printer-state-reasons and jobs that wait for
 #            it: out of labels before and in a batch, a cancel while waiting, the printer
 #            away then back, a device that never answers, a stop while a job waits
@@ -107,7 +108,8 @@ start_app() {
 }
 
 # Write the ipptool file for a job with the given attributes (copies=N size=WxH in
-# hundredths of mm, darkness=N, speed=N, tracking=K, left=N, top=N, conversion=K).
+# hundredths of mm, darkness=N, speed=N, tracking=K, left=N, top=N, conversion=K,
+# tear=N in hundredths of mm).
 job_test() {
   local attrs="" media="" setting
   for setting in "$@"; do
@@ -116,6 +118,7 @@ job_test() {
     darkness=*) attrs+="ATTR integer print-darkness ${setting#*=}"$'\n' ;;
     speed=*) attrs+="ATTR integer print-speed ${setting#*=}"$'\n' ;;
     conversion=*) attrs+="ATTR keyword print-conversion ${setting#*=}"$'\n' ;;
+    tear=*) attrs+="ATTR integer label-tear-offset ${setting#*=}"$'\n' ;;
     size=*)
       setting=${setting#size=}
       media+="MEMBER collection media-size { MEMBER integer x-dimension ${setting%x*}"
@@ -212,6 +215,34 @@ print_job() {
   cp "$work/out/$printer.prn" "$work/jobs/$job.prn"
 }
 
+# Send PRINTER an IPP OPERATION with the ipptool lines that follow, failing with WHAT.
+printer_request() {
+  local printer=$1 operation=$2 what=$3 line attrs=""
+  shift 3
+  for line in "$@"; do
+    attrs+="  $line"$'\n'
+  done
+  cat >"$work/request.test" <<EOF
+{
+  OPERATION $operation
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+$attrs  STATUS successful-ok
+}
+EOF
+  ipptool -t "$uri/$printer" "$work/request.test" >"$work/request.out" 2>&1 ||
+    fail "$what: $(cat "$work/request.out")"
+}
+
+# Set PRINTER's label mode and default tear-off position.
+set_label_mode() {
+  printer_request "$1" Set-Printer-Attributes "could not set $1's label mode" \
+    "GROUP printer-attributes-tag" "ATTR keyword label-mode-configured $2" \
+    "ATTR integer label-tear-offset-default $3"
+}
+
 # Print the viewer's summary of a stream, failing unless it is well formed.
 summary() {
   "$viewer" --check --dpi "$2" "$1" 2>/dev/null || fail "$1 is not a well-formed stream"
@@ -276,15 +307,24 @@ EOF
   done
 
   # A PWG page through the application with IPP settings and through the filter with the
-  # PPD options they stand for: the same command blocks, byte for byte.
-  local settings raster options printer dpi w h copies i=0
+  # PPD options they stand for: the same command blocks, byte for byte. The printer's
+  # label mode and default tear-off position (mode=K, tear-default=N) are set first.
+  local settings raster options printer dpi w h copies i=0 setting mode tearDefault jobSettings
   while IFS='|' read -r printer raster settings options; do
     [ -n "$printer" ] || continue
     read -r w h copies dpi <<<"$raster"
     i=$((i + 1))
+    mode=tear-off tearDefault=0 jobSettings=()
+    for setting in $settings; do
+      case $setting in
+      mode=*) mode=${setting#*=} ;;
+      tear-default=*) tearDefault=${setting#*=} ;;
+      *) jobSettings+=("$setting") ;;
+      esac
+    done
+    set_label_mode "$printer" "$mode" "$tearDefault"
     "$sample" "$work/same$i.pwg" 2 "$w" "$h" "$copies" pwg "$dpi"
-    # shellcheck disable=SC2086
-    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster $settings
+    print_job "same$i" "$printer" "$work/same$i.pwg" image/pwg-raster "${jobSettings[@]}"
     [ "$state" = completed ] || fail "same$i: job $state: $message"
     "$filter" 1 u t 1 "$options" "$work/same$i.pwg" >"$work/jobs/same$i-filter.prn" 2>/dev/null
     cmp "$work/jobs/same$i.prn" "$work/jobs/same$i-filter.prn" >/dev/null ||
@@ -300,6 +340,17 @@ label300|1200 900 2 300|size=10160x7620 copies=2 darkness=47 left=1084 conversio
 label|609 254 1 203|size=7620x3177 darkness=100 speed=6350 left=99999 top=-500|PageSize=3.00x1.25in Darkness=15 PrintSpeed=30 MediaTracking=1 PrintMode=0 Horizontal=128 Vertical=0
 label|609 254 1 203|size=7620x3178 darkness=-100 speed=8890 left=1603 top=1602|PageSize=Custom.216x90.08 Darkness=0 PrintSpeed=40 MediaTracking=1 PrintMode=0 Horizontal=128 Vertical=128
 label300|900 375 1 300|size=7620x3175 speed=13970 left=-1 top=1100|PageSize=3.00x1.25in Darkness=8 PrintSpeed=60 MediaTracking=1 PrintMode=0 Horizontal=0 Vertical=128
+label|406 203 1 203|size=5080x2540 mode=peel-off|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=1
+label|406 203 1 203|size=5080x2540 mode=cutter tear=254|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=2 TearOffset=254
+label300|900 375 2 300|size=7620x3175 copies=2 mode=tear-off tear=-127|PageSize=3.00x1.25in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=0 TearOffset=-127
+label|406 203 1 203|size=5080x2540 tear=2540|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2540
+label|406 203 1 203|size=5080x2540 tear=-2540|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=-2540
+label|406 203 1 203|size=5080x2540 tear=2541|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2541
+label|406 203 1 203|size=5080x2540 tear=-99999|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=-99999
+label|406 203 1 203|size=5080x2540 tear=-1|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=-1
+label|406 203 1 203|size=5080x2540 mode=peel-off tear-default=1300|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=1 TearOffset=1300
+label|406 203 1 203|size=5080x2540 mode=cutter tear-default=-3000 tear=-500|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 LabelMode=2 TearOffset=-500
+label|406 203 1 203|size=5080x2540 tear-default=9999|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2540
 EOF
 
   # The test label, as the web page's "Print Test Page" button asks for it.
@@ -365,6 +416,8 @@ EOF
   ATTR integer printer-darkness-configured 0
   ATTR integer print-speed-default 6350
   ATTR keyword print-conversion-default dither-fine
+  ATTR keyword label-mode-configured cutter
+  ATTR integer label-tear-offset-default -381
   ATTR collection media-col-default { MEMBER collection media-size { MEMBER integer x-dimension 5080 MEMBER integer y-dimension 2540 } MEMBER keyword media-source main-roll MEMBER keyword media-type labels MEMBER integer media-left-offset 800 MEMBER integer media-top-offset 400 MEMBER keyword media-tracking continuous }
   STATUS successful-ok
 }
@@ -376,8 +429,10 @@ EOF
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri $uri
-  ATTR keyword requested-attributes printer-darkness-configured,printer-speed-default,print-conversion-default,printer-state,media-col-default
+  ATTR keyword requested-attributes printer-darkness-configured,printer-speed-default,print-conversion-default,printer-state,media-col-default,label-mode-configured,label-tear-offset-default
   STATUS successful-ok
+  DISPLAY label-mode-configured
+  DISPLAY label-tear-offset-default
   DISPLAY printer-darkness-configured
   DISPLAY printer-speed-default
   DISPLAY print-conversion-default
@@ -398,6 +453,8 @@ EOF
 printer-darkness-configured (integer) = 0
 printer-speed-default (integer) = 6350
 print-conversion-default (keyword) = dither-fine
+label-mode-configured (keyword) = cutter
+label-tear-offset-default (integer) = -381
 printer-state (enum) = stopped
 media-left-offset=800
 media-top-offset=400
@@ -410,6 +467,9 @@ EOF
   got=$(summary "$work/jobs/restarted.prn" 203.2)
   [[ "$got" == "label 1: 51x25 mm "*", gap 0.000,0.000, speed 3, density 0, bitmap 408x203 dots at 64,32, "* ]] ||
     fail "the job after a restart: $got"
+  grep -qa $'^OFFSET -0.150\r$' "$work/jobs/restarted.prn" &&
+    grep -qa $'^SET CUTTER 1\r$' "$work/jobs/restarted.prn" ||
+    fail "the job after a restart lacks its label mode and tear-off position"
 
   # IPP Everywhere's checks, without the tests whose sample documents Debian does not ship.
   for file in ipp-1.1.test ipp-2.0.test ipp-everywhere.test; do
@@ -783,6 +843,17 @@ browser() {
     --window-size=1280,1000 "$@" 2>>"$work/chromium.log"
 }
 
+# Open URL in headless Chromium, offline as browser runs it, and take the steps of
+# click.py, printing what the page says after each click.
+browser_steps() {
+  local url=$1 sandbox=
+  shift
+  [ "$(id -u)" != 0 ] || sandbox=--no-sandbox
+  timeout 60 python3 "$data/click.py" "$url" "$@" -- chromium --headless=new $sandbox \
+    --disable-gpu --disable-dev-shm-usage --user-data-dir="$work/chromium" \
+    --host-resolver-rules="MAP * ~NOTFOUND, EXCLUDE 127.0.0.1" 2>>"$work/chromium.log"
+}
+
 # Print the texts of a page that show raw names: a setting headed by its IPP attribute
 # name, or a choice shown as its keyword.
 raw_names() {
@@ -836,6 +907,7 @@ status|/label/|label|<a class="btn" href="/label/last-label">Last Label</a>
 defaults|/label/printing|Printing Defaults - label|<th>Black and white conversion:</th>
 media|/label/media|Media - label|<option value="na_index-4x6_4x6in" selected="">4 x 6"</option>
 preview|/label/last-label|Last Label - label|<pre class="summary">$expected</pre>
+handling|/label/device|Label Handling - label|<input type="submit" id="calibrate" value="Calibrate the label sensor">
 EOF
 
   # Each conversion under its plain name.
@@ -914,6 +986,83 @@ part_virtual() {
   [ ! -e "$work/virtual/label-7.png" ] || fail "the virtual printer printed more than 6 labels"
   ! grep "^malformed" "$work/virtual.out" || fail "the virtual printer found the stream malformed"
   echo "virtual: 2 pages x 3 copies through socket://, the viewer's six pictures"
+
+  # Identify-Printer with sound beeps the printer; with display alone it does not.
+  local action tracking want said
+  for action in display sound; do
+    printer_request virtual Identify-Printer "Identify-Printer $action" \
+      "ATTR keyword identify-actions $action"
+  done
+  wait_for_line "^sound level=5 interval=200" || fail "Identify-Printer with sound did not beep"
+  [ "$(grep -c "^sound" "$work/virtual.out")" = 1 ] || fail "display beeped too"
+
+  # The Label Handling page's buttons as Chromium clicks them: the calibration follows the
+  # media's tracking, and the label mode chosen is the printer's and its next job's.
+  "$work/$name" add -d gone -m strb203 -v "socket://127.0.0.1:$(free_port)" ||
+    fail "could not add gone"
+  local printer steps
+  while IFS='|' read -r printer tracking steps want said; do
+    set_tracking "$printer" "$tracking"
+    # shellcheck disable=SC2086
+    got=$(browser_steps "http://127.0.0.1:$port/$printer/device" $steps) ||
+      fail "$steps on $tracking media: Chromium: $got"
+    [ "$got" = "$said" ] || fail "$steps on $tracking media: the page says '$got', not '$said'"
+    [ -z "$want" ] || wait_for_line "$want" || fail "$steps on $tracking media: no '$want'"
+  done <<'EOF'
+virtual|gap|click:feed|^feed time=|Sent FORMFEED to the printer.
+virtual|gap|click:calibrate|^calibrate time=.* sensor=gap|Sent GAPDETECT to the printer.
+virtual|mark|click:calibrate|^calibrate time=.* sensor=black-mark|Sent BLINEDETECT to the printer.
+gone|gap|click:feed||The printer could not be reached, or was busy: FORMFEED was not sent.
+virtual|gap|set:label-mode=peel-off click:set-label-mode||The label mode is now Peel-off.
+EOF
+  print_job peeled virtual "$work/page.pwg" image/pwg-raster
+  wait_for_line "^label 7 .* peel=ON cutter=OFF partial-cutter=OFF tear=OFF" ||
+    fail "the label mode chosen in the page did not reach the next job"
+
+  # Forms that do not come from the page, and continuous media, send nothing.
+  set_tracking virtual continuous
+  device_form virtual calibrate "$(device_token virtual)" own
+  grep -qF "Continuous media has no labels to measure" "$work/device.html" ||
+    fail "calibration on continuous media"
+  device_form virtual feed "$(device_token virtual)" "http://elsewhere.example"
+  grep -qF "not sent from this page" "$work/device.html" || fail "a form from elsewhere fed a label"
+  device_form virtual feed wrong-token own
+  grep -qF "not sent from this page" "$work/device.html" || fail "a form without the token fed a label"
+  fetch "http://127.0.0.1:$port/virtual/device" >"$work/device.html"
+  ! grep -qF 'value="calibrate"' "$work/device.html" || fail "calibration offered for continuous media"
+  [ "$(grep -c "^feed" "$work/virtual.out")" = 1 ] || fail "more than one label fed"
+  [ "$(grep -c "^calibrate" "$work/virtual.out")" = 2 ] || fail "not two calibrations"
+  echo "virtual: Identify-Printer beeps; Chromium's clicks send FORMFEED, GAPDETECT, BLINEDETECT"
+}
+
+# Wait up to 10 s for a line of the virtual printer's matching the pattern.
+wait_for_line() {
+  for _ in $(seq 100); do
+    grep -q "$1" "$work/virtual.out" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Set the media tracking of PRINTER's default media (4 x 6 in labels).
+set_tracking() {
+  printer_request "$1" Set-Printer-Attributes "could not set $1's tracking to $2" \
+    "GROUP printer-attributes-tag" "ATTR collection media-col-default { MEMBER collection media-size { MEMBER integer x-dimension 10160 MEMBER integer y-dimension 15240 } MEMBER keyword media-tracking $2 }"
+}
+
+# The session token in PRINTER's Feed and Calibrate page.
+device_token() {
+  fetch "http://127.0.0.1:$port/$1/device" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' |
+    head -n 1
+}
+
+# Post ACTION to PRINTER's Feed and Calibrate page with TOKEN from ORIGIN (own: the
+# page's); the page answered is in device.html.
+device_form() {
+  local origin=$4
+  [ "$origin" = own ] && origin="http://127.0.0.1:$port"
+  curl -s -o "$work/device.html" -H "Origin: $origin" --data "session=$3&action=$2" \
+    "http://127.0.0.1:$port/$1/device"
 }
 
 # Print what IPP shows of the printer (its printer-state-reasons) or of a job (job-state).
@@ -1067,6 +1216,7 @@ while True:
 #   add ACCOUNT URI                add a printer through the local socket as ACCOUNT
 #   ipp WHERE WHO PATH OP ATTR...  an IPP request (WHERE loop, net or plain; WHO - or ACCOUNT)
 #   get WHERE WHO URL-PATH         an HTTP GET: its status and how many job names it shows
+#   post WHERE WHO URL-PATH DATA   an HTTP POST of the form data, as get
 #   form WHO TOKEN ORIGIN          the printer page's "Print Test Page" form: printed or not
 #   mode PATH                      the file's mode and owner
 #   exposure UNIT                  systemd-analyze's figure for the unit
@@ -1082,7 +1232,7 @@ guard_try() {
     runuser -u "$1" -- timeout 20 "$work/$name" add -d "by-$1" -m strb203 -v "$2" 2>&1 &&
       echo added || true
     ;;
-  ipp | get)
+  ipp | get | post)
     where=$1 who=$2
     shift 2
     url="https://$host_address:$port"
@@ -1098,6 +1248,7 @@ guard_try() {
     else
       local auth=()
       [ "$who" = - ] || auth=(-u "$who:$password")
+      [ "$check" = get ] || auth+=(--data "$2")
       code=$("${run[@]}" curl -sk "${auth[@]}" -o "$work/page.html" -w "%{http_code}" "$url$1")
       echo "$code, $(grep -c "secret-" "$work/page.html" || true) job names"
       grep -o "only to those who may administer" "$work/page.html" || true
@@ -1198,6 +1349,9 @@ ordinary account, network, list every job|ipp net $usr /ipp/print/label Get-Jobs
 signed-in job's owner is the account, not the name claimed|ipp net $adm /ipp/print/label Get-Job-Attributes job-id:integer=2|job-originating-user-name = $adm
 ordinary account, network, last label's picture|get net $usr /label/last-label.png|403
 ordinary account, network, last label's page|get net $usr /label/last-label|only to those who may administer
+ordinary account, network, label handling page|get net $usr /label/device|only to those who may administer
+ordinary account, network, feed a label|post net $usr /label/device action=feed|403
+unsigned, network, label handling page|get net - /label/device|401
 plain HTTP from the network, status|get plain - /|301
 plain HTTP from the network, printer page|get plain - /label/|301
 plain IPP from the network, job attributes|ipp plain $adm /ipp/print/label Get-Job-Attributes job-id:integer=2|http 426

@@ -10,10 +10,11 @@
 
 namespace {
 
-// The lines between REFERENCE and BITMAP, which the filter writes the same in every block.
-const std::string_view kFixedLinesAfterReference[] = {
-    "OFFSET 0.000\r\n",           "SHIFT 0\r\n",     "SET PEEL OFF\r\n", "SET CUTTER OFF\r\n",
-    "SET PARTIAL_CUTTER OFF\r\n", "SET TEAR ON\r\n", "CLS\r\n",
+// The SET lines of the label modes the filter writes: peel, cutter, partial cutter, tear.
+const std::string_view kFilterModes[][4] = {
+    {"OFF", "OFF", "OFF", "ON"},
+    {"ON", "OFF", "OFF", "OFF"},
+    {"OFF", "1", "OFF", "OFF"},
 };
 
 // The most of the input shown after "found" in an error.
@@ -265,22 +266,29 @@ private:
     return count;
   }
 
-  // Take the lines between REFERENCE and BITMAP: the filter's own, or for a printer any
-  // tear-off position and label mode.
+  // Take the lines between REFERENCE and BITMAP: any tear-off position, and for a printer
+  // any label mode, for the filter's reading one of the modes the filter writes.
   void read_label_mode(label_block_t &block) {
-    if (!handlers_.onCommand) {
-      for (std::string_view line : kFixedLinesAfterReference)
-        expect(line);
-      return;
-    }
     expect("OFFSET ");
     block.tearOffset = signed_decimal("OFFSET");
     expect("\r\n", " to end the OFFSET line");
     expect("SHIFT 0\r\n");
+    uint64_t modeStart = reader_.offset();
     block.peel = word_line("SET PEEL", {"ON", "OFF"}, false);
     block.cutter = word_line("SET CUTTER", {"OFF", "BATCH"}, true);
     block.partialCutter = word_line("SET PARTIAL_CUTTER", {"OFF", "BATCH"}, true);
     block.tear = word_line("SET TEAR", {"ON", "OFF"}, false);
+    if (!handlers_.onCommand && std::none_of(std::begin(kFilterModes), std::end(kFilterModes),
+                                             [&](const std::string_view(&mode)[4]) {
+                                               return block.peel == mode[0] &&
+                                                      block.cutter == mode[1] &&
+                                                      block.partialCutter == mode[2] &&
+                                                      block.tear == mode[3];
+                                             }))
+      fail(modeStart,
+           "expected the SET lines of tear-off, peel-off or cutter mode but found " +
+               quoted("SET PEEL " + block.peel + ", CUTTER " + block.cutter + ", PARTIAL_CUTTER " +
+                      block.partialCutter + ", TEAR " + block.tear));
     expect("CLS\r\n");
   }
 
