@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/printer_status.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@ constexpr int kAnswerMs = 1000;
 constexpr int kPollStepMs = 100;
 constexpr int kRetryMs = 250;
 constexpr double kMarginSeconds = 10.0;
+constexpr double kLongestQueueSeconds = 600.0;
 constexpr double kGapMm = 3.0;
 constexpr double kMmPerInch = 25.4;
 
@@ -153,7 +155,8 @@ void stop_asking(printer_watch_t *watch, pappl_job_t *job, int ms) {
 
 // A printer whose buffer is full reads the question only once labels have come out.
 int answer_bound_ms(const printer_watch_t *watch) {
-  return kAnswerMs + (watch->answered ? static_cast<int>(watch->printSeconds * 1000) : 0);
+  double queued = watch->answered ? std::min(watch->printSeconds, kLongestQueueSeconds) : 0;
+  return kAnswerMs + static_cast<int>(queued * 1000);
 }
 
 // Sleep between questions, ending early when the job stops.
@@ -162,6 +165,7 @@ void pause_for(int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
     poll(nullptr, 0, kPollStepMs);
 }
 
+// Time since start, in seconds.
 double seconds_since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
 }
