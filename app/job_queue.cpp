@@ -187,10 +187,14 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
       printer_queue_t &queue = g_queues[printer];
       job_scan_t scan = scan_printer(printer, job);
       bool olderSpooled = scan.oldestSpooled && scan.oldestId < id;
-      bool myTurn = !scan.processing && !queue.streaming && !queue.running && !olderSpooled &&
+      bool printerFree = !scan.processing && !queue.streaming && !queue.running;
+      bool myTurn = printerFree && !olderSpooled &&
                     papplPrinterGetState(printer) != IPP_PSTATE_STOPPED &&
                     (queue.waiting.empty() || *queue.waiting.begin() >= id);
-      if (myTurn || papplJobIsCanceled(job) || stop_requested() || papplSystemIsShutdown(system)) {
+      // A job cancelled while it waits, or one the stop ends, goes as soon as the printer
+      // is free, out of turn, to end without printing; never beside another job.
+      bool ending = papplJobIsCanceled(job) || stop_requested() || papplSystemIsShutdown(system);
+      if (myTurn || (printerFree && ending)) {
         queue.waiting.erase(id);
         queue.streaming = true;
         break;
