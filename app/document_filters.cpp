@@ -98,6 +98,10 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
 
 } // namespace
 
+bool is_raster_format(const char *format) {
+  return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
+}
+
 void add_label_filters(pappl_system_t *system) {
   // PAPPL looks for a filter to the driver's format before its own to raster, so these
   // come first.

@@ -14,5 +14,9 @@ inline constexpr char kLabelNativeFormat[] = "application/octet-stream";
 inline constexpr size_t kMaxImagePixels = size_t{16} << 20;
 inline constexpr int kMaxImageSide = 8192;
 
+// Whether a job's format is PWG or Apple raster, which PAPPL streams to the raster
+// callbacks as the client sends it, each page once with the job's copy count.
+bool is_raster_format(const char *format);
+
 // Add the document filters and the image bound to a system that is not running yet.
 void add_label_filters(pappl_system_t *system);

@@ -4,7 +4,6 @@
 // thread of each new job and of each finished one), and it refuses a PWG or Apple raster
 // job that arrives while another prints. Its two steps that decide this are replaced
 // here: PAPPL calls them through the dynamic linker, so these definitions take their place.
-#include <cstring>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/document_filters.h"
 #include "app/job_queue.h"
 #include "app/stop_signal.h"
 
@@ -172,9 +172,7 @@ extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *j
       reinterpret_cast<copy_document_t>(dlsym(RTLD_NEXT, "_papplJobCopyDocumentData"));
   if (!copy)
     return;
-  const char *format = papplJobGetFormat(job);
-  bool streamed = format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
-  if (!streamed) {
+  if (!is_raster_format(papplJobGetFormat(job))) {
     copy(client, job);
     return;
   }

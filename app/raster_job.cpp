@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "app/document_filters.h"
 #include "app/label_preview.h"
 #include "app/pappl_pages.h"
 #include "app/print_settings.h"
@@ -150,9 +151,7 @@ label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options, int 
 // PWG and Apple raster arrive once with the copy count, so the printer makes the
 // copies from one image; PAPPL repeats the pages of other formats itself.
 int copies_per_page(pappl_job_t *job, const pappl_pr_options_t *options) {
-  const char *format = papplJobGetFormat(job);
-  bool raster = format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
-  return raster && options->copies > 1 ? options->copies : 1;
+  return is_raster_format(papplJobGetFormat(job)) && options->copies > 1 ? options->copies : 1;
 }
 
 } // namespace

@@ -37,8 +37,8 @@ def request(operation, target, extra):
                      ("uri", "system-uri" if target.endswith("/ipp/system") else "printer-uri", target)],
               0x02: [], 0x04: []}
     for item in extra:
-        spec, value = item.split("=", 1)
-        name, kind = spec.split(":", 1)
+        argument, value = item.split("=", 1)
+        name, kind = argument.split(":", 1)
         group = 0x01
         for prefix, tag in (("job.", 0x02), ("printer.", 0x04)):
             if name.startswith(prefix):
