@@ -122,25 +122,34 @@ const char *make_label_test_page(pappl_printer_t *printer, char *buffer, size_t 
   fill_box(&canvas, margin, margin, line, canvas.height - 2 * margin);
   fill_box(&canvas, canvas.width - margin - line, margin, line, canvas.height - 2 * margin);
 
-  char text[128], conversion[64];
-  unsigned x = 2 * margin, y = 2 * margin, step = 10 * scale;
-  upper_copy(text, sizeof text, data.make_and_model);
-  draw_text(&canvas, x, y, scale, text);
-  snprintf(text, sizeof text, "%u DPI  %.0fX%.0f MM", resolution, pwg->width / 100.0,
+  // The lines are logged as drawn, so that what a test label says can be read back.
+  char lines[5][128], conversion[64], mode[64], setting[64];
+  upper_copy(lines[0], sizeof lines[0], data.make_and_model);
+  snprintf(lines[1], sizeof lines[1], "%u DPI  %.0fX%.0f MM", resolution, pwg->width / 100.0,
            pwg->length / 100.0);
-  draw_text(&canvas, x, y += step, scale, text);
-  snprintf(text, sizeof text, "DARKNESS %d/100  SPEED %.0f IN/S", data.darkness_configured,
-           data.speed_default / 2540.0);
-  draw_text(&canvas, x, y += step, scale, text);
-  copy_conversion_default(printer, text, sizeof text);
-  upper_copy(conversion, sizeof conversion, text);
-  snprintf(text, sizeof text, "CONVERSION %s", conversion);
-  draw_text(&canvas, x, y += step, scale, text);
-  char mode[64];
+  // The speed as a job with the defaults is sent, in whole inches per second.
+  pappl_pr_options_t defaults{};
+  defaults.media = data.media_default;
+  defaults.darkness_configured = data.darkness_configured;
+  defaults.print_speed = data.speed_default;
+  copy_conversion_default(printer, setting, sizeof setting);
+  label_doc_t doc{};
+  set_label_doc_from_job(&doc, &defaults, setting, resolution);
+  snprintf(lines[2], sizeof lines[2], "DARKNESS %d/100  SPEED %d IN/S", data.darkness_configured,
+           doc.speed);
+  upper_copy(conversion, sizeof conversion, setting);
+  snprintf(lines[3], sizeof lines[3], "CONVERSION %s", conversion);
   upper_copy(mode, sizeof mode, g_label_mode_names[label_mode_for(data.mode_configured)].keyword);
-  snprintf(text, sizeof text, "MODE %s  TEAR %.2f MM", mode, tear_offset_default(printer) / 100.0);
-  draw_text(&canvas, x, y += step, scale, text);
-  y += 2 * step;
+  snprintf(lines[4], sizeof lines[4], "MODE %s  TEAR %.2f MM", mode,
+           tear_offset_default(printer) / 100.0);
+  unsigned x = 2 * margin, y = 2 * margin, step = 10 * scale;
+  for (const char *text : lines) {
+    draw_text(&canvas, x, y, scale, text);
+    y += step;
+  }
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Test label: %s / %s / %s / %s / %s", lines[0],
+                  lines[1], lines[2], lines[3], lines[4]);
+  y += step;
   for (unsigned bar = 1, bx = x; bar <= 8 && bx + 4 * bar < canvas.width - 2 * margin; bar++) {
     for (int repeat = 0; repeat < 4; repeat++, bx += 2 * bar)
       fill_box(&canvas, bx, y, bar, 3 * step);

@@ -248,6 +248,26 @@ summary() {
   "$viewer" --check --dpi "$2" "$1" 2>/dev/null || fail "$1 is not a well-formed stream"
 }
 
+# Print the test label as the web page's "Print Test Page" button asks for it; check
+# its size and the lines the application says it drew.
+test_label() {
+  local size=$1 want=$2 form token got
+  : >"$work/out/label.prn"
+  form=$(curl -s -c "$work/cookies" "http://127.0.0.1:$port/label/")
+  token=$(echo "$form" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
+  curl -s -b "$work/cookies" -o /dev/null --data "session=$token&action=print-test-page" \
+    -H "Origin: http://127.0.0.1:$port" \
+    "http://127.0.0.1:$port/label/" || fail "the test page request failed"
+  for _ in $(seq 100); do
+    [ -s "$work/out/label.prn" ] && summary "$work/out/label.prn" 203.2 >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  got=$(summary "$work/out/label.prn" 203.2)
+  [[ "$got" == "label 1: $size "*", copies 1"* ]] || fail "test page: $got"
+  got=$(sed -n 's/.*Test label: //p' "$work/app.log" | tail -n 1)
+  [ "$got" = "$want" ] || fail "the test label says '$got', expected '$want'"
+}
+
 part_ipp() {
   start_app
   sleep 1.1 # printer-up-time must be above 0
@@ -353,20 +373,7 @@ label|406 203 1 203|size=5080x2540 mode=cutter tear-default=-3000 tear=-500|Page
 label|406 203 1 203|size=5080x2540 tear-default=9999|PageSize=2.00x1.00in Darkness=8 PrintSpeed=40 MediaTracking=1 PrintMode=0 TearOffset=2540
 EOF
 
-  # The test label, as the web page's "Print Test Page" button asks for it.
-  local form token
-  : >"$work/out/label.prn"
-  form=$(curl -s -c "$work/cookies" "http://127.0.0.1:$port/label/")
-  token=$(echo "$form" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
-  curl -s -b "$work/cookies" -o /dev/null --data "session=$token&action=print-test-page" \
-    -H "Origin: http://127.0.0.1:$port" \
-    "http://127.0.0.1:$port/label/" || fail "the test page request failed"
-  for _ in $(seq 100); do
-    [ -s "$work/out/label.prn" ] && summary "$work/out/label.prn" 203.2 >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  got=$(summary "$work/out/label.prn" 203.2)
-  [[ "$got" == "label 1: 102x152 mm "*", copies 1"* ]] || fail "test page: $got"
+  test_label "102x152 mm" "STROBANE LABEL 203DPI / 203 DPI  102X152 MM / DARKNESS 53/100  SPEED 4 IN/S / CONVERSION THRESHOLD / MODE TEAR-OFF  TEAR 25.40 MM"
 
   # The driver picked for a printer found by its device ID.
   local id want
@@ -470,6 +477,7 @@ EOF
   grep -qa $'^OFFSET -0.150\r$' "$work/jobs/restarted.prn" &&
     grep -qa $'^SET CUTTER 1\r$' "$work/jobs/restarted.prn" ||
     fail "the job after a restart lacks its label mode and tear-off position"
+  test_label "51x25 mm" "STROBANE LABEL 203DPI / 203 DPI  51X25 MM / DARKNESS 0/100  SPEED 3 IN/S / CONVERSION DITHER-FINE / MODE CUTTER  TEAR -3.81 MM"
 
   # IPP Everywhere's checks, without the tests whose sample documents Debian does not ship.
   for file in ipp-1.1.test ipp-2.0.test ipp-everywhere.test; do
