@@ -299,7 +299,8 @@ label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options) {
   set_label_doc_from_job(&state->doc, options, requested, data.x_default);
   set_label_finishing(&state->doc, printer, options);
   state->head = head_for_resolution(data.x_default);
-  state->copies = is_raster_format(papplJobGetFormat(job)) && options->copies > 1 ? options->copies : 1;
+  state->copies =
+      is_raster_format(papplJobGetFormat(job)) && options->copies > 1 ? options->copies : 1;
   state->collatedCopies = 1;
   if (state->copies > 1 && wants_collated_copies(job)) {
     if ((state->file.fd = open_block_file(job)) >= 0) {
