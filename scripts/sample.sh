@@ -36,7 +36,8 @@ zbarimg -q --nodbus out/shipping-label-1.png
 # The same label through the printer application, as an IPP client prints it: ghostscript
 # renders the PDF as PWG raster, and the application, started on 127.0.0.1 with a printer
 # whose device is a file, turns it into labels. It runs under a name of its own, so that
-# an installed service's socket and state stay untouched.
+# an installed service's socket and state stay untouched, as root, whose group administers
+# it: a system without CUPS has no lpadmin group.
 port=${STROBANE_SAMPLE_PORT:-18632}
 mkdir -p out/app
 ln -sf "$(pwd)/build/app/strobane-printer-app" out/app/strobane-sample
@@ -44,6 +45,7 @@ ln -sf "$(pwd)/build/app/strobane-printer-app" out/app/strobane-sample
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r203 -dcupsColorSpace=18 \
   -dcupsBitsPerColor=8 -sOutputFile=out/shipping-label.pwg out/shipping-label.pdf 2>/dev/null
 out/app/strobane-sample server -o server-port="$port" -o server-options=no-tls -o user=root \
+  -o admin-group=root \
   -o device-directory="$(pwd)/out" -o spool-directory="$(pwd)/out/app/spool" -o state-file="$(pwd)/out/app/state" \
   -o log-file="$(pwd)/out/app/log" &
 app=$!
