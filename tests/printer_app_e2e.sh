@@ -1364,6 +1364,9 @@ part_guard() {
   mkdir -p "$work/svc"/{spool,devices,home}
   : >"$work/svc/devices/label.prn"
   chown -R "$svc:" "$work/svc"
+  # Other accounts run the program too, which the build tree (under /root, say) may hide.
+  rm "$work/$name"
+  cp "$(readlink -f "$app")" "$work/$name"
   ln -sf svc/app.log "$work/app.log"
   start_printer_app "$work/$name" "$work/svc" -o user="$svc" -o admin-group="$group" \
     -o auth-service=strobane-printer-app -o device-directory="$work/svc/devices" \
