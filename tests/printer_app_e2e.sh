@@ -33,8 +33,6 @@ set -euo pipefail
 # shellcheck source=tests/local_server.sh
 . "$(dirname "$0")/local_server.sh"
 export LC_ALL=C
-# In the sanitized build, PAPPL's own leaks at exit would fail every command.
-export LSAN_OPTIONS="suppressions=$(dirname "$(readlink -f "$0")")/app_lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 part=$1 app=$2 filter=$3 viewer=$4 sample=$5 pwgpage=$6 data=$7 shots=${8:-} vprinter=${9:-}
 tests=/usr/share/cups/ipptool
@@ -50,6 +48,10 @@ fi
 work=$(mktemp -d /tmp/strobane-app.XXXXXX)
 chmod 0755 "$work"
 mkdir -p "$work"/{out,jobs,spool}
+# In the sanitized build, PAPPL's own leaks at exit would fail every command. The
+# suppressions are read from here, where the accounts of the access test can read them.
+cp "$(dirname "$(readlink -f "$0")")/app_lsan.supp" "$work/"
+export LSAN_OPTIONS="suppressions=$work/app_lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 # The application names its local socket and default state after argv[0]: a name of
 # the test's own keeps an installed service's socket and state untouched.
 name="strobane-test-$$"
