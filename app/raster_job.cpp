@@ -103,9 +103,12 @@ bool read_kept_block(const block_file_t *file, const kept_block_t &kept, std::st
 // Make the job's block file in the spool directory, named after the job and unlinked at
 // once so that it goes with the job whatever happens; -1 when it cannot be made.
 int open_block_file(pappl_job_t *job) {
-  char name[1024];
-  // Mode "x" gives the name of the job's file with this extension, removing any such file.
+  // Mode "x" gives the name of the job's file with this extension, removing any such file;
+  // the name stays empty when the spool directory cannot be reached.
+  char name[1024] = "";
   papplJobOpenFile(job, name, sizeof name, nullptr, "copies", "x");
+  if (!name[0])
+    return -1;
   int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd >= 0)
     unlink(name);
