@@ -131,7 +131,7 @@ for group in lp shadow; do
   in_root id -nG strobane-printer-app | grep -qw "$group" || fail "the account is not in $group"
 done
 [ -f "$root/lib/systemd/system/strobane-printer-app.service" ] || fail "the unit is not installed"
-app_port=$((20000 + RANDOM % 40000))
+app_port=$((10000 + RANDOM % 20000)) # below the local ports of outgoing connections
 chroot "$root" strobane-printer-app server -o server-port="$app_port" >"$work/app.out" 2>&1 &
 app_pid=$!
 for _ in $(seq 100); do

@@ -2,11 +2,14 @@
 # Servers started on 127.0.0.1 by the tests and benchmarks, sourced by their scripts;
 # each script defines fail, which these call when a server cannot be had.
 
-# Print a TCP port that nothing listens on.
+# Print a TCP port that nothing listens on, below the kernel's range for the local
+# ports of outgoing connections (32768 up by default): a client of a test running
+# beside this one could otherwise take the port between this check and the bind.
 free_port() {
-  local port
+  local port low
+  read -r low _ </proc/sys/net/ipv4/ip_local_port_range
   for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
+    port=$((10000 + RANDOM % (low > 12000 ? low - 10000 : 2000)))
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return
