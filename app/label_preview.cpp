@@ -53,7 +53,7 @@ pappl_printer_t *requested_printer(pappl_client_t *client, void *printerId) {
 
 // The kept block as the viewer reads it: its one label, or why there is none to draw.
 struct read_back_t {
-  label_block_t block;
+  parsed_block_t block;
   label_geometry_t geometry;
   std::string problem;
 };

@@ -134,12 +134,12 @@ void add_lines(InputReader &in, label_page_t *page, unsigned bytesPerLine, sent_
 }
 
 // True when the dot is light in the block's image (a 1 bit: dark is 0).
-bool light_dot(const label_block_t &block, uint32_t x, uint32_t y) {
+bool light_dot(const parsed_block_t &block, uint32_t x, uint32_t y) {
   return block.image[size_t{y} * block.bytesPerRow + x / 8] & (0x80 >> (x % 8));
 }
 
 // Check one block read back against its page and the job's settings.
-void check_block(const label_block_t &block, const sent_page_t &sent, const label_doc_t &doc) {
+void check_block(const parsed_block_t &block, const sent_page_t &sent, const label_doc_t &doc) {
   if (block.widthMm != doc.pageWidth || block.heightMm != doc.pageHeight)
     fault("SIZE differs from the job's label size");
   if (block.speed != doc.speed || block.density != doc.darkness)

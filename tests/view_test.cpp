@@ -112,7 +112,7 @@ TEST(ViewRoundTrip, DecodedImageEqualsTheConversionRuleInEveryMode) {
     ASSERT_FALSE(parsed.error) << "mode " << mode << ": " << parsed.error->message;
     ASSERT_EQ(parsed.labels.size(), pages.size());
     for (size_t i = 0; i < pages.size(); i++) {
-      const label_block_t &label = parsed.labels[i];
+      const parsed_block_t &label = parsed.labels[i];
       SCOPED_TRACE("mode " + std::to_string(mode) + " page " + std::to_string(i));
       EXPECT_EQ(label.widthMm, 30);
       EXPECT_EQ(label.heightMm, 20);
@@ -243,7 +243,7 @@ TEST(ViewMalformed, EveryCutIsReportedAndKeepsTheLabelsBeforeIt) {
       EXPECT_NE(parsed.error->message.find("the end of the stream"), std::string::npos)
           << parsed.error->message;
       size_t printed = 0;
-      for (const label_block_t &label : parsed.labels)
+      for (const parsed_block_t &label : parsed.labels)
         printed += label.copies.has_value();
       EXPECT_EQ(printed, cut < firstEnd ? 0u : 1u) << "cut at " << cut;
     }
@@ -459,7 +459,7 @@ TEST(ViewStreaming, APrinterActsOnEachCommandBeforeReadingFurther) {
   TrickleSource trickle{good.substr(0, second) + "\x1b!?" + "SOUND 5,200\r\n" + "HOME\n" + modes};
   std::vector<std::string> events;
   stream_reader_t reader{
-      [&](const label_block_t &block) {
+      [&](const parsed_block_t &block) {
         events.push_back(std::to_string(trickle.given) + " label " + block.tearOffset + " " +
                          block.peel + " " + block.cutter + " " + block.partialCutter + " " +
                          block.tear);
@@ -502,7 +502,7 @@ TEST(ViewStreaming, APrinterReportsDeparturesWithTheirOffset) {
       return static_cast<size_t>(in.gcount());
     };
     std::optional<stream_error_t> error =
-        read_label_stream(source, {[](const label_block_t &) {}, [](const stream_command_t &) {}});
+        read_label_stream(source, {[](const parsed_block_t &) {}, [](const stream_command_t &) {}});
     ASSERT_TRUE(error) << c.replace;
     EXPECT_NE(error->message.find(c.message), std::string::npos) << error->message;
     EXPECT_GE(error->offset, at) << c.replace;

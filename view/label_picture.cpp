@@ -50,7 +50,7 @@ int64_t mm_to_dots(int64_t mm, int64_t milliDpi) {
   return scaled < 0 ? -magnitude : magnitude;
 }
 
-label_geometry_t measure_label(const label_block_t &block, int64_t milliDpi) {
+label_geometry_t measure_label(const parsed_block_t &block, int64_t milliDpi) {
   label_geometry_t geometry;
   geometry.paperWidth = mm_to_dots(block.widthMm, milliDpi);
   geometry.paperHeight = mm_to_dots(block.heightMm, milliDpi);
@@ -61,7 +61,8 @@ label_geometry_t measure_label(const label_block_t &block, int64_t milliDpi) {
   return geometry;
 }
 
-std::string summary_line(int number, const label_block_t &block, const label_geometry_t &geometry) {
+std::string summary_line(int number, const parsed_block_t &block,
+                         const label_geometry_t &geometry) {
   auto text = [](int64_t value) { return std::to_string(value); };
   std::string overhang = overhang_text(geometry);
   return "label " + text(number) + ": " + text(block.widthMm) + "x" + text(block.heightMm) +
@@ -81,7 +82,7 @@ std::string overhang_text(const label_geometry_t &geometry) {
   return sides_text(dots, " dots");
 }
 
-lost_dots_t lost_dark_dots(const label_block_t &block, const label_geometry_t &geometry) {
+lost_dots_t lost_dark_dots(const parsed_block_t &block, const label_geometry_t &geometry) {
   lost_dots_t lost = {0, 0, 0, 0};
   // The bitmap columns that lie left of the paper end at firstOnPaper, those on it at
   // firstPastPaper.
@@ -123,7 +124,7 @@ std::string undrawable_paper_text(const label_geometry_t &geometry) {
          std::to_string(kMaxPaperDots) + " dots a side)";
 }
 
-void draw_paper_row(const label_block_t &block, const label_geometry_t &geometry, int64_t y,
+void draw_paper_row(const parsed_block_t &block, const label_geometry_t &geometry, int64_t y,
                     uint8_t *row) {
   memset(row, 0xff, static_cast<size_t>((geometry.paperWidth + 7) / 8));
   int64_t sourceRow = y - block.y;

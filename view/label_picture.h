@@ -31,7 +31,7 @@ struct label_geometry_t {
 int64_t mm_to_dots(int64_t mm, int64_t milliDpi);
 
 // Lay the block's bitmap on its paper.
-label_geometry_t measure_label(const label_block_t &block, int64_t milliDpi);
+label_geometry_t measure_label(const parsed_block_t &block, int64_t milliDpi);
 
 // The dark dots of a bitmap that fall outside its paper, by side. A dot beside the
 // paper counts on the left or right, one above or below it at the top or bottom, so
@@ -45,13 +45,13 @@ struct lost_dots_t {
 
 // The one-line summary of a printed label, without a line end; it ends with the
 // bitmap's overhang when the bitmap reaches past the paper's edge.
-std::string summary_line(int number, const label_block_t &block, const label_geometry_t &geometry);
+std::string summary_line(int number, const parsed_block_t &block, const label_geometry_t &geometry);
 
 // Which edges the bitmap reaches past and by how many dots, or "" when it lies on the paper.
 std::string overhang_text(const label_geometry_t &geometry);
 
 // Count the dark dots that the paper cuts off.
-lost_dots_t lost_dark_dots(const label_block_t &block, const label_geometry_t &geometry);
+lost_dots_t lost_dark_dots(const parsed_block_t &block, const label_geometry_t &geometry);
 
 // How many dark dots fall outside the label and where, or "" when none do.
 std::string lost_dots_text(const lost_dots_t &lost);
@@ -62,5 +62,5 @@ std::string undrawable_paper_text(const label_geometry_t &geometry);
 
 // Fill row y of the picture: (paperWidth + 7) / 8 bytes, 1 bit a dot, leftmost in
 // bit 7, 0 dark; white paper with the bitmap, clipped, at its position.
-void draw_paper_row(const label_block_t &block, const label_geometry_t &geometry, int64_t y,
+void draw_paper_row(const parsed_block_t &block, const label_geometry_t &geometry, int64_t y,
                     uint8_t *row);

@@ -268,7 +268,7 @@ private:
 
   // Take the lines between REFERENCE and BITMAP: any tear-off position, and for a printer
   // any label mode, for the filter's reading one of the modes the filter writes.
-  void read_label_mode(label_block_t &block) {
+  void read_label_mode(parsed_block_t &block) {
     expect("OFFSET ");
     block.tearOffset = signed_decimal("OFFSET");
     expect("\r\n", " to end the OFFSET line");
@@ -319,7 +319,7 @@ private:
   }
 
   // Take the BITMAP header and data.
-  void read_bitmap(label_block_t &block) {
+  void read_bitmap(parsed_block_t &block) {
     uint64_t start = reader_.offset();
     expect("BITMAP ");
     block.x = int32("BITMAP x");
@@ -360,7 +360,7 @@ private:
       if (reader_.at_end())
         return false;
     }
-    label_block_t block;
+    parsed_block_t block;
     block.offset = reader_.offset();
     expect("SIZE ", labels_ ? " to begin a label, or the end of the stream" : " to begin a label");
     block.widthMm = int32("SIZE width");
@@ -418,7 +418,7 @@ std::optional<stream_error_t> read_label_stream(const stream_source_t &source,
 }
 
 std::optional<stream_error_t>
-read_label_stream(std::istream &in, const std::function<void(const label_block_t &)> &onLabel) {
+read_label_stream(std::istream &in, const std::function<void(const parsed_block_t &)> &onLabel) {
   stream_source_t source = [&](char *data, size_t size) {
     in.read(data, static_cast<std::streamsize>(size));
     return static_cast<size_t>(in.gcount());
@@ -430,11 +430,11 @@ parsed_stream_t parse_label_stream(const std::string &bytes) {
   parsed_stream_t parsed;
   std::istringstream in(bytes);
   parsed.error =
-      read_label_stream(in, [&](const label_block_t &block) { parsed.labels.push_back(block); });
+      read_label_stream(in, [&](const parsed_block_t &block) { parsed.labels.push_back(block); });
   return parsed;
 }
 
-uint64_t dark_dots(const label_block_t &block) {
+uint64_t dark_dots(const parsed_block_t &block) {
   uint64_t light = 0;
   for (uint8_t byte : block.image)
     light += static_cast<uint64_t>(std::popcount(byte));

@@ -12,7 +12,7 @@
 #include <vector>
 
 // One block of the stream, from SIZE to PRINT.
-struct label_block_t {
+struct parsed_block_t {
   uint64_t offset = 0; // byte where the block's SIZE line begins
   int32_t widthMm = 0;
   int32_t heightMm = 0;
@@ -58,7 +58,7 @@ using stream_source_t = std::function<size_t(char *data, size_t size)>;
 
 // What a reader does with what it reads.
 struct stream_reader_t {
-  std::function<void(const label_block_t &)> onLabel;
+  std::function<void(const parsed_block_t &)> onLabel;
   // A printer's reader sets this: it then takes commands between blocks and any value of a
   // block's tear-off and label-mode lines, where the viewer passes only the filter's blocks.
   std::function<void(const stream_command_t &)> onCommand;
@@ -73,11 +73,11 @@ std::optional<stream_error_t> read_label_stream(const stream_source_t &source,
 // (with copies absent for a block that ends without PRINT); returns the first
 // fault, or nothing when the whole stream is well formed.
 std::optional<stream_error_t>
-read_label_stream(std::istream &in, const std::function<void(const label_block_t &)> &onLabel);
+read_label_stream(std::istream &in, const std::function<void(const parsed_block_t &)> &onLabel);
 
 // A whole stream read into memory.
 struct parsed_stream_t {
-  std::vector<label_block_t> labels;
+  std::vector<parsed_block_t> labels;
   std::optional<stream_error_t> error;
 };
 
@@ -88,4 +88,4 @@ parsed_stream_t parse_label_stream(const std::string &bytes);
 std::string quoted(std::string_view bytes);
 
 // Count the dark (0) bits of a block's image.
-uint64_t dark_dots(const label_block_t &block);
+uint64_t dark_dots(const parsed_block_t &block);

@@ -91,7 +91,7 @@ std::optional<int> parse_arguments(int argc, char *argv[], view_options_t *optio
 }
 
 // Draw one label into PREFIX-N.png; false after reporting why it could not be.
-bool write_picture(const view_options_t &options, int number, const label_block_t &block,
+bool write_picture(const view_options_t &options, int number, const parsed_block_t &block,
                    const label_geometry_t &geometry) {
   std::string path = options.prefix + "-" + std::to_string(number) + ".png";
   std::string undrawable = undrawable_paper_text(geometry);
@@ -114,7 +114,7 @@ bool write_picture(const view_options_t &options, int number, const label_block_
 int view_stream(std::istream &in, const view_options_t &options) {
   int number = 0;
   bool picturesWritten = true;
-  auto onLabel = [&](const label_block_t &block) {
+  auto onLabel = [&](const parsed_block_t &block) {
     label_geometry_t geometry = measure_label(block, options.milliDpi);
     ++number;
     // A block without PRINT was never printed, so it has a picture but no summary.

@@ -94,7 +94,7 @@ double elapsed(const printer_t *printer) {
 }
 
 // How long a label takes to come out: its length and the gap after it at the block's speed.
-std::chrono::duration<double> print_time(const printer_t *printer, const label_block_t &block) {
+std::chrono::duration<double> print_time(const printer_t *printer, const parsed_block_t &block) {
   double gapMm = block.gap ? std::strtod(block.gap->c_str(), nullptr) * kMmPerInch : 0;
   double lengthMm = std::max(0.0, block.heightMm + gapMm);
   double inchesPerSecond = std::max(1, block.speed);
@@ -103,7 +103,7 @@ std::chrono::duration<double> print_time(const printer_t *printer, const label_b
 }
 
 // The settings part of a label's line.
-std::string settings_text(const label_block_t &block) {
+std::string settings_text(const parsed_block_t &block) {
   char text[512];
   snprintf(text, sizeof text,
            "size=%dx%dmm gap=%s speed=%d density=%d offset=%s peel=%s cutter=%s "
@@ -115,7 +115,7 @@ std::string settings_text(const label_block_t &block) {
 }
 
 // Draw a printed label into the output folder; returns its path, or "" after saying why not.
-std::string write_label_picture(const printer_t *printer, const label_block_t &block,
+std::string write_label_picture(const printer_t *printer, const parsed_block_t &block,
                                 uint64_t number) {
   label_geometry_t geometry = measure_label(block, printer->settings.milliDpi);
   std::string why = undrawable_paper_text(geometry);
@@ -229,7 +229,7 @@ void wait_for_room(printer_t *printer) {
   printer->changed.wait(held, [&] { return printer->queuedBytes < printer->settings.bufferBytes; });
 }
 
-void take_label(printer_t *printer, const label_block_t &block) {
+void take_label(printer_t *printer, const parsed_block_t &block) {
   std::lock_guard<std::mutex> held(printer->lock);
   printer->lastSize = block;
   printer->lastSize.image.clear();

@@ -40,7 +40,7 @@ struct printer_settings_t {
 // Something in the printer's buffer, taken in the order it was read.
 struct print_item_t {
   enum kind_t { kLabel, kFeed, kCalibrate } kind = kLabel;
-  label_block_t block; // a blank label has the last block's size, gap and speed, and no image
+  parsed_block_t block; // a blank label has the last block's size, gap and speed, and no image
   int32_t copies = 1;
   int32_t done = 0;
   std::string sensor; // what a calibration looks for: "gap" or "black-mark"
@@ -56,7 +56,7 @@ struct printer_t {
   uint8_t conditions = 0; // the status bits but printing, which follows the queue
   std::optional<uint64_t> roll;
   uint64_t printed = 0;
-  label_block_t lastSize; // the last block's settings, without its image
+  parsed_block_t lastSize; // the last block's settings, without its image
   std::chrono::steady_clock::time_point start;
 };
 
@@ -74,7 +74,7 @@ bool press_button(printer_t *printer, const std::string &line);
 void wait_for_room(printer_t *printer);
 
 // Put a block that a connection sent into the buffer (a block without PRINT prints nothing).
-void take_label(printer_t *printer, const label_block_t &block);
+void take_label(printer_t *printer, const parsed_block_t &block);
 
 // Act on a command read between blocks; returns the byte to answer with, for a status query.
 std::optional<uint8_t> take_command(printer_t *printer, const stream_command_t &command);

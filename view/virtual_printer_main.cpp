@@ -180,7 +180,7 @@ void serve_connection(printer_t *printer, int fd, uint64_t number) {
     }
   };
   stream_reader_t reader;
-  reader.onLabel = [&](const label_block_t &block) { take_label(printer, block); };
+  reader.onLabel = [&](const parsed_block_t &block) { take_label(printer, block); };
   reader.onCommand = [&](const stream_command_t &command) {
     if (std::optional<uint8_t> answer = take_command(printer, command))
       send(fd, &*answer, 1, MSG_NOSIGNAL);
