@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "app/label_page.h"
-#include "app/print_settings.h"
+#include "app/driver/label_page.h"
+#include "app/driver/print_settings.h"
 #include "view/label_stream.h"
 
 namespace {
@@ -84,7 +84,7 @@ void append_to_stream(void *context, const void *data, size_t size) {
 // Fill the job's options from the input, within the ranges PAPPL lets through.
 void read_job_options(InputReader &in, pappl_pr_options_t *options, label_head_t *head,
                       const char **conversion, int *copies) {
-  *head = head_for_resolution(in.take(1) & 1 ? 300 : 203);
+  *head = model_head(&g_label_models[in.take(1) & 1]);
   uint32_t keyword = in.take(1);
   *conversion = keyword == 255               ? nullptr
                 : keyword < kConversionCount ? g_conversion_names[keyword].keyword

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "app/label_page.h"
-#include "app/print_settings.h"
+#include "app/driver/label_page.h"
+#include "app/driver/print_settings.h"
 #include "render/label_sizes.h"
 
 namespace {
 
-const label_head_t kHead203 = head_for_resolution(203);
+const label_head_t kHead203 = model_head(find_label_model("strb203"));
 
 // A header of the given size and form at 203 dpi, its bytes per line as the form has them.
 cups_page_header2_t make_header(unsigned width, unsigned height, unsigned bits,
@@ -126,13 +126,26 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
                                   "the printer takes 8-bit gray or 1-bit black.");
 }
 
-TEST(PrintSettings, TheHeadsAreTheModelsWidthsAnd39InchesLong) {
-  label_head_t head203 = head_for_resolution(203), head300 = head_for_resolution(300);
-  EXPECT_EQ(head203.widthDots, 832u);
-  EXPECT_EQ(head203.maxRows, 7917u);
-  EXPECT_EQ(head300.widthDots, 1248u);
-  EXPECT_EQ(head300.maxRows, 11700u);
-  EXPECT_EQ(head_for_resolution(299).resolution, 203u);
+TEST(LabelModels, EachModelsHeadIsItsWidthAnd39InchesLong) {
+  struct Case {
+    const char *driverName, *deviceId;
+    unsigned resolution, widthDots, maxRows;
+  } cases[] = {
+      {"strb203", "MFG:Strobane;MDL:Label 203dpi;CMD:LABEL;", 203, 832, 7917},
+      {"strb300", "MFG:Strobane;MDL:Label 300dpi;CMD:LABEL;", 300, 1248, 11700},
+  };
+  for (const Case &c : cases) {
+    const label_model_t *model = find_label_model(c.driverName);
+    ASSERT_NE(model, nullptr) << c.driverName;
+    label_head_t head = model_head(model);
+    EXPECT_EQ(head.resolution, c.resolution) << c.driverName;
+    EXPECT_EQ(head.widthDots, c.widthDots) << c.driverName;
+    EXPECT_EQ(head.maxRows, c.maxRows) << c.driverName;
+    EXPECT_EQ(match_label_model(c.deviceId), model) << c.deviceId;
+  }
+  EXPECT_EQ(find_label_model("strb600"), nullptr);
+  EXPECT_EQ(match_label_model("MFG:Other;MDL:Label 300dpi;"), nullptr);
+  EXPECT_EQ(match_label_model("MFG:Strobane;MDL:Label;"), find_label_model("strb203"));
 }
 
 TEST(PrintSettings, EveryMediaNameAndSizesNearItGiveTheTableSize) {

@@ -1,8 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
 # Check a built Debian package's relations: it depends on the packages that hold every
-# shared library its programs load (libcups2, libpng16-16, the C and C++ runtimes) and
-# on cups-filters, and recommends cups.
+# shared library its programs load (libcups2, libpng16-16, the C and C++ runtimes), on
+# PAPPL 1.3.1 alone and on cups-filters, and recommends cups.
 # Usage: package_depends.sh PACKAGE.deb
 set -eu
 deb=$1
@@ -28,6 +28,11 @@ for package in libcups2 libpng16-16 libstdc++6 cups-filters; do
   lists "$depends" "$package" || fail "the package does not depend on $package"
 done
 lists "$recommends" cups || fail "the package does not recommend cups"
+# The printer application replaces parts of PAPPL 1.3.1: another version must not
+# install under it, while Debian's own updates of 1.3.1 must.
+for bound in "libpappl1 (>= 1.3.1)" "libpappl1 (<< 1.3.2~)"; do
+  echo ", $depends," | grep -qF ", $bound," || fail "the package does not depend on $bound"
+done
 
 # Every library a packaged program needs comes from a package it depends on (the
 # native one: cross toolchains hold libraries of the same name).

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "app/command/command_line.h"
+
+#include <cstring>
+#include <pappl/pappl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// PAPPL's sub-commands, and those that reach the local server.
+const char *const kSubcommands[] = {
+    "add",     "autoadd", "cancel",   "default", "delete", "devices",  "drivers", "jobs",  "modify",
+    "options", "pause",   "printers", "resume",  "server", "shutdown", "status",  "submit"};
+const char *const kServerSubcommands[] = {"add",    "autoadd",  "cancel", "default",
+                                          "delete", "jobs",     "modify", "options",
+                                          "pause",  "printers", "resume", "submit"};
+
+// The options that take the next argument as their value.
+bool takes_value(const char *argument) {
+  return argument[0] == '-' && argument[1] && !argument[2] && strchr("cdhjmnotuv", argument[1]);
+}
+
+bool is_one_of(const std::string &word, const char *const *list, size_t count) {
+  for (size_t i = 0; i < count; i++)
+    if (word == list[i])
+      return true;
+  return false;
+}
+
+// True when something listens on the Unix socket at path.
+bool socket_answers(const std::string &path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0)
+    return false;
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  bool answers = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+  close(fd);
+  return answers;
+}
+
+} // namespace
+
+command_line_t read_command_line(int argc, char *argv[]) {
+  command_line_t line;
+  bool uri = false, help = false;
+  for (int i = 0; i < argc; i++) {
+    std::string argument = argv[i];
+    if (i > 0 && (argument == "-n" || argument == "-c") && i + 1 < argc) {
+      line.arguments.push_back("-o");
+      line.arguments.push_back(std::string("copies=") + argv[++i]);
+      continue;
+    }
+    line.arguments.push_back(argument);
+    if (i == 0)
+      continue;
+    if (argument == "--help" || argument == "--version") {
+      help = true;
+    } else if (argument == "--") {
+      if (i + 1 < argc)
+        line.arguments.push_back(argv[++i]);
+    } else if (takes_value(argv[i]) && i + 1 < argc) {
+      uri = uri || argument == "-u";
+      line.arguments.push_back(argv[++i]);
+    } else if (line.subcommand.empty() &&
+               is_one_of(argument, kSubcommands, sizeof kSubcommands / sizeof *kSubcommands)) {
+      line.subcommand = argument;
+    }
+  }
+  if (line.subcommand.empty())
+    line.subcommand = "submit";
+  line.serve = line.subcommand == "server";
+  line.needsServer = !uri && !help &&
+                     is_one_of(line.subcommand, kServerSubcommands,
+                               sizeof kServerSubcommands / sizeof *kServerSubcommands);
+  return line;
+}
+
+bool local_server_answers(const char *baseName) {
+  // PAPPL's socket paths: its temporary folder for a user's own server, /run for root's.
+  std::string own = std::string(papplGetTempDir()) + "/" + baseName +
+                    std::to_string(static_cast<int>(getuid())) + ".sock";
+  std::string root = std::string("/run/") + baseName + ".sock";
+  return (getuid() != 0 && socket_answers(own)) || socket_answers(root);
+}

@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "app/driver/device_commands.h"
+
+bool send_device_command(pappl_printer_t *printer, const char *command) {
+  pappl_device_t *device = papplPrinterOpenDevice(printer);
+  if (!device)
+    return false;
+  bool sent = papplDevicePuts(device, command) >= 0 && papplDevicePuts(device, "\r\n") >= 0;
+  papplDeviceFlush(device);
+  papplPrinterCloseDevice(printer);
+  return sent;
+}

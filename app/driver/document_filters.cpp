@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "app/driver/document_filters.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <png.h>
+#include <vector>
+
+namespace {
+
+// End the job with a reason that every client shows.
+bool refuse_job(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+  papplJobSetMessage(job, "%s", message);
+  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
+  return false;
+}
+
+// A job whose document was typed as nothing the printer takes (a text file, say).
+bool refuse_unknown_document(pappl_job_t *job, pappl_device_t *, void *) {
+  return refuse_job(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                    "Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.");
+}
+
+uint32_t read_be32(const unsigned char *bytes) {
+  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// The image's resolution from its pHYs chunk, 0 when it has none in metres; the
+// simplified libpng reader does not report it, and PAPPL places the image by it.
+int read_png_ppi(FILE *fp) {
+  unsigned char chunk[8 + 9];
+  if (fseek(fp, 8, SEEK_SET))
+    return 0;
+  while (fread(chunk, 1, 8, fp) == 8) {
+    uint32_t length = read_be32(chunk);
+    if (!memcmp(chunk + 4, "IDAT", 4) || length > 0x7fffffff)
+      break;
+    if (!memcmp(chunk + 4, "pHYs", 4) && length == 9) {
+      if (fread(chunk + 8, 1, 9, fp) != 9 || chunk[16] != 1)
+        return 0;
+      return static_cast<int>(std::lround(read_be32(chunk + 8) * 0.0254));
+    }
+    if (fseek(fp, static_cast<long>(length) + 4, SEEK_CUR))
+      break;
+  }
+  return 0;
+}
+
+// Decode a PNG label to gray over white and print it through the raster callbacks.
+// PAPPL's own decoder loops for ever on a file cut short and keeps colour images in RGB.
+bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
+  const char *filename = papplJobGetFilename(job);
+  FILE *fp = filename ? fopen(filename, "rb") : nullptr;
+  if (!fp)
+    return refuse_job(job, PAPPL_JREASON_ERRORS_DETECTED, "Unable to open the PNG image.");
+  int ppi = read_png_ppi(fp);
+  rewind(fp);
+
+  png_image image = {};
+  image.version = PNG_IMAGE_VERSION;
+  bool ok = png_image_begin_read_from_stdio(&image, fp);
+  char message[256];
+  if (ok &&
+      (image.width < 1 || image.height < 1 || image.width > kMaxImageSide ||
+       image.height > kMaxImageSide || size_t{image.width} * image.height > kMaxImagePixels)) {
+    png_image_free(&image);
+    fclose(fp);
+    snprintf(message, sizeof message,
+             "The PNG image is %ux%u pixels; the printer takes at most %zu pixels, %d a side.",
+             image.width, image.height, kMaxImagePixels, kMaxImageSide);
+    return refuse_job(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+  }
+  std::vector<unsigned char> pixels;
+  if (ok) {
+    image.format = PNG_FORMAT_GRAY;
+    const png_color white = {255, 255, 255};
+    pixels.assign(PNG_IMAGE_SIZE(image), 255);
+    ok = png_image_finish_read(&image, &white, pixels.data(), 0, nullptr);
+  }
+  fclose(fp);
+  if (!ok) {
+    snprintf(message, sizeof message, "The PNG image cannot be read: %s.", image.message);
+    png_image_free(&image);
+    return refuse_job(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PNG image is %ux%u pixels at %d ppi.", image.width,
+              image.height, ppi);
+  pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, false);
+  bool printed =
+      papplJobFilterImage(job, device, options, pixels.data(), static_cast<int>(image.width),
+                          static_cast<int>(image.height), 1, ppi, false);
+  papplJobDeletePrintOptions(options);
+  return printed;
+}
+
+} // namespace
+
+bool is_raster_format(const char *format) {
+  return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
+}
+
+void add_label_filters(pappl_system_t *system) {
+  // PAPPL looks for a filter to the driver's format before its own to raster, so these
+  // come first.
+  papplSystemAddMIMEFilter(system, "image/png", kLabelNativeFormat, print_png, nullptr);
+  papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
+                           nullptr);
+  // PAPPL's JPEG decoder takes gray for this printer: one byte a pixel.
+  papplSystemSetMaxImageSize(system, kMaxImagePixels, kMaxImageSide, kMaxImageSide);
+}

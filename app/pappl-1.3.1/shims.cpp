@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: Apache-2.0
+// The PAPPL functions the application defines in PAPPL's place. PAPPL calls each through
+// the dynamic linker, which resolves it to the executable's exported definition; each
+// is a shim that asks the application's own code (README.md says why each is here).
+#include <cerrno>
+#include <pappl/pappl.h>
+#include <string>
+
+#include "app/access/access_policy.h"
+#include "app/access/device_rule.h"
+#include "app/pappl-1.3.1/private.h"
+#include "app/queue/scheduler.h"
+#include "app/server/service_account.h"
+#include "app/web/page_guard.h"
+
+namespace {
+
+// PAPPL's own definition of the function named, as the start-up check found it.
+template <typename F> F original(const char *name) {
+  return reinterpret_cast<F>(pappl_original(name));
+}
+
+// The text for a job list's cell, withheld from a visitor who may not see it.
+const char *job_list_text(const char *text) {
+  return pappl_hides_job_names() ? "(private)" : text;
+}
+
+} // namespace
+
+extern "C" http_status_t papplClientIsAuthorized(pappl_client_t *client) {
+  return authorize_administrator(client);
+}
+
+extern "C" char *papplClientGetCSRFToken(pappl_client_t *client, char *buffer, size_t bufsize) {
+  return make_form_token(client, buffer, bufsize) ? buffer : nullptr;
+}
+
+extern "C" bool papplClientIsValidForm(pappl_client_t *client, int num_form, cups_option_t *form) {
+  return is_valid_form(client, num_form, form);
+}
+
+extern "C" const char *papplJobGetName(pappl_job_t *job) {
+  return job_list_text(original<const char *(*)(pappl_job_t *)>("papplJobGetName")(job));
+}
+
+extern "C" const char *papplJobGetUsername(pappl_job_t *job) {
+  return job_list_text(original<const char *(*)(pappl_job_t *)>("papplJobGetUsername")(job));
+}
+
+extern "C" pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int printer_id,
+                                               const char *printer_name, const char *driver_name,
+                                               const char *device_id, const char *device_uri) {
+  std::string reason;
+  if (!may_use_device(device_uri, &reason)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' refused: %s.",
+             printer_name ? printer_name : "", reason.c_str());
+    errno = EPERM;
+    return nullptr;
+  }
+  using create_t = pappl_printer_t *(*)(pappl_system_t *, int, const char *, const char *,
+                                        const char *, const char *);
+  return original<create_t>("papplPrinterCreate")(system, printer_id, printer_name, driver_name,
+                                                  device_id, device_uri);
+}
+
+extern "C" pappl_device_t *papplDeviceOpen(const char *device_uri, const char *name,
+                                           pappl_deverror_cb_t err_cb, void *err_data) {
+  std::string reason;
+  if (!may_use_device(device_uri, &reason)) {
+    if (err_cb)
+      err_cb(("Device refused: " + reason + ".").c_str(), err_data);
+    return nullptr;
+  }
+  using open_t = pappl_device_t *(*)(const char *, const char *, pappl_deverror_cb_t, void *);
+  return original<open_t>("papplDeviceOpen")(device_uri, name, err_cb, err_data);
+}
+
+extern "C" bool papplSystemAddListeners(pappl_system_t *system, const char *name) {
+  using add_t = bool (*)(pappl_system_t *, const char *);
+  auto add = original<add_t>("papplSystemAddListeners");
+  if (!name || name[0] != '/')
+    return add(system, name);
+  const char *path = local_socket_path(name);
+  return add(system, path) && protect_local_socket(system, path);
+}
+
+// PAPPL 1.3.1 asserts, and so ends the whole server, when it browses DNS-SD without a
+// connection to the daemon (dnssd.c): DNS-SD is left out of the search then.
+extern "C" bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void *data,
+                                pappl_deverror_cb_t err_cb, void *err_data) {
+  if ((types & PAPPL_DEVTYPE_DNS_SD) && !pappl_dnssd_answers())
+    types = static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
+  using list_t = bool (*)(pappl_devtype_t, pappl_device_cb_t, void *, pappl_deverror_cb_t, void *);
+  return original<list_t>("papplDeviceList")(types, cb, data, err_cb, err_data);
+}
+
+extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {
+  check_printer_jobs(printer);
+}
+
+extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *job) {
+  receive_job_document(client, job);
+}

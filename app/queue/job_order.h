@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: Apache-2.0
+// Whose turn it is on a printer: one job at a time, oldest first, whatever its format.
+// The decision alone, from what the scheduler sees of the printer's jobs.
+#pragma once
+
+#include <cups/ipp.h>
+#include <ctime>
+#include <set>
+#include <vector>
+
+// An active job of the printer.
+struct queued_job_t {
+  int id;
+  ipp_jstate_t state;
+  bool spooled;     // its document is in the spool; a streamed raster job's is not
+  time_t holdUntil; // when a held job is due; 0 when held indefinitely
+};
+
+// What else decides the printer's turn.
+struct printer_turn_t {
+  bool stopped;           // paused, or the application is stopping
+  bool streaming;         // a raster job is being streamed to the printer
+  bool running;           // a job thread we started has not ended yet
+  std::set<int> waiting;  // raster jobs waiting for their turn to stream
+};
+
+// The spooled job to start now; 0 when none may start.
+int next_job_to_start(const std::vector<queued_job_t> &jobs, const printer_turn_t &turn);
+
+// Whether the raster job id may stream now (the others are the printer's other active
+// jobs); a job that is ending (cancelled, or the application stopping) goes as soon as
+// the printer is free, to end without printing, never beside another job.
+bool raster_job_may_stream(int id, bool ending, const std::vector<queued_job_t> &others,
+                           const printer_turn_t &turn);
+
+// The held jobs whose time has come at now.
+std::vector<int> jobs_due(const std::vector<queued_job_t> &jobs, time_t now);

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: Apache-2.0
+// PAPPL 1.3.1 starts spooled jobs newest first and can start two at once (its check runs
+// unlocked in the thread of each new job and of each finished one), refuses a PWG or
+// Apple raster job that arrives while another prints, and releases a job held until a
+// time at once. PAPPL's two steps that decide this call the functions here instead
+// (app/pappl-1.3.1/shims.cpp); job_order.cpp decides whose turn it is.
+#include "app/queue/scheduler.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/driver/document_filters.h"
+#include "app/pappl-1.3.1/internals.h"
+#include "app/queue/job_order.h"
+#include "app/queue/stop_signal.h"
+
+namespace {
+
+// The raster jobs of a printer that wait for their turn or are being streamed, and the
+// job thread we started: it runs until PAPPL has closed the device after the job, a
+// moment after the job itself has ended, and no other job may open it before.
+struct printer_queue_t {
+  std::set<int> waiting;
+  bool streaming = false;
+  bool running = false;
+};
+
+// Held only while deciding, never while waiting.
+std::mutex g_queue_lock;
+std::map<pappl_printer_t *, printer_queue_t> g_queues;
+
+// The printer's active jobs as the queue sees them, but for one (null for none).
+struct job_list_t {
+  pappl_job_t *self;
+  std::vector<queued_job_t> jobs;
+};
+
+void add_job(pappl_job_t *job, void *data) {
+  auto *list = static_cast<job_list_t *>(data);
+  if (job == list->self)
+    return;
+  ipp_jstate_t state = papplJobGetState(job);
+  list->jobs.push_back({papplJobGetID(job), state, papplJobGetFilename(job) != nullptr,
+                        state == IPP_JSTATE_HELD ? pappl_job_hold_until(job) : 0});
+}
+
+std::vector<queued_job_t> active_jobs(pappl_printer_t *printer, pappl_job_t *self) {
+  job_list_t list = {self, {}};
+  papplPrinterIterateActiveJobs(printer, add_job, &list, 1, 0);
+  return list.jobs;
+}
+
+// The turn as the queue holds it, with the printer's own state.
+printer_turn_t printer_turn(pappl_printer_t *printer, const printer_queue_t &queue, bool stopping) {
+  return {stopping || papplPrinterGetState(printer) == IPP_PSTATE_STOPPED, queue.streaming,
+          queue.running, queue.waiting};
+}
+
+// Whether the application is stopping, when jobs not begun wait for the next start.
+bool application_stopping(pappl_system_t *system) {
+  return stop_requested() || papplSystemIsShutdown(system);
+}
+
+// A job we start, and the printer it holds until its thread ends.
+struct job_run_t {
+  pappl_job_t *job;
+  pappl_printer_t *printer;
+  pappl_system_t *system;
+  int printerId;
+};
+
+// Run the job, free its printer, and start the next job, unless the printer went away
+// with the job (PAPPL deletes a printer marked for deletion once its job ends).
+void *run_job(void *data) {
+  auto *run = static_cast<job_run_t *>(data);
+  pappl_process_job(run->job);
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    g_queues[run->printer].running = false;
+  }
+  if (pappl_printer_t *printer =
+          papplSystemFindPrinter(run->system, nullptr, run->printerId, nullptr))
+    check_printer_jobs(printer);
+  delete run;
+  return nullptr;
+}
+
+// Start the job in a thread of its own; false, with the reason, when none can be made.
+bool start_job(pappl_printer_t *printer, pappl_job_t *job, std::string *reason) {
+  auto *run =
+      new job_run_t{job, printer, papplPrinterGetSystem(printer), papplPrinterGetID(printer)};
+  pthread_t thread;
+  if (int error = pthread_create(&thread, nullptr, run_job, run)) {
+    delete run;
+    *reason = std::string("Unable to start the job: ") + strerror(error) + ".";
+    return false;
+  }
+  pthread_detach(thread);
+  return true;
+}
+
+// Release the printer's held jobs whose time has come.
+void release_due_jobs(pappl_printer_t *printer) {
+  for (int id : jobs_due(active_jobs(printer, nullptr), time(nullptr)))
+    if (pappl_job_t *job = papplPrinterFindJob(printer, id))
+      papplJobRelease(job, nullptr);
+}
+
+void add_printer(pappl_printer_t *printer, void *data) {
+  static_cast<std::vector<pappl_printer_t *> *>(data)->push_back(printer);
+}
+
+// What the stop waits for.
+struct stop_watch_t {
+  bool (*save)(pappl_system_t *, void *);
+  void *saveData;
+};
+
+// Every second: release held jobs that are due and start the jobs that wait (those
+// restored from the state file have no other call to start them); once a stop is asked
+// for and no job prints, save the state and end at once, since PAPPL would wait up to a
+// minute for the jobs not begun.
+bool tend_printers(pappl_system_t *system, void *data) {
+  watch_for_stop();
+  std::vector<pappl_printer_t *> printers;
+  papplSystemIteratePrinters(system, add_printer, &printers);
+  if (!application_stopping(system)) {
+    for (pappl_printer_t *printer : printers) {
+      release_due_jobs(printer);
+      check_printer_jobs(printer);
+    }
+    return true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    for (pappl_printer_t *printer : printers) {
+      const printer_queue_t &queue = g_queues[printer];
+      for (const queued_job_t &job : active_jobs(printer, nullptr))
+        if (job.state == IPP_JSTATE_PROCESSING)
+          return true;
+      if (queue.streaming || queue.running)
+        return true;
+    }
+  }
+  auto *watch = static_cast<stop_watch_t *>(data);
+  watch->save(system, watch->saveData);
+  papplLog(system, PAPPL_LOGLEVEL_INFO, "Stopped; jobs not begun print after the next start.");
+  _exit(0);
+}
+
+} // namespace
+
+void check_printer_jobs(pappl_printer_t *printer) {
+  if (!printer || papplPrinterIsDeleted(printer))
+    return;
+  bool stopping = application_stopping(papplPrinterGetSystem(printer));
+  pappl_job_t *job = nullptr;
+  {
+    // The jobs are listed under the lock, so that no other check acts on the same list.
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    printer_queue_t &queue = g_queues[printer];
+    int id = next_job_to_start(active_jobs(printer, nullptr), printer_turn(printer, queue, stopping));
+    if (id && (job = papplPrinterFindJob(printer, id)) != nullptr)
+      queue.running = true;
+  }
+  if (!job)
+    return;
+  std::string reason;
+  if (start_job(printer, job, &reason))
+    return;
+  // A job whose thread cannot be made would wait for ever: it ends with the reason, and
+  // the next job gets its turn.
+  pappl_abort_job(job, reason.c_str());
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    g_queues[printer].running = false;
+  }
+}
+
+void receive_job_document(pappl_client_t *client, pappl_job_t *job) {
+  if (!is_raster_format(papplJobGetFormat(job))) {
+    pappl_copy_document(client, job);
+    return;
+  }
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  pappl_system_t *system = papplPrinterGetSystem(printer);
+  int id = papplJobGetID(job);
+  for (bool waiting = false;; usleep(20000)) {
+    bool ending = papplJobIsCanceled(job) || application_stopping(system);
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    printer_queue_t &queue = g_queues[printer];
+    if (raster_job_may_stream(id, ending, active_jobs(printer, job),
+                              printer_turn(printer, queue, false))) {
+      queue.waiting.erase(id);
+      queue.streaming = true;
+      break;
+    }
+    if (!waiting) {
+      queue.waiting.insert(id);
+      waiting = true;
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waiting for the printer's earlier jobs.");
+    }
+  }
+  pappl_copy_document(client, job);
+  {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    g_queues[printer].streaming = false;
+  }
+  check_printer_jobs(printer);
+}
+
+void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),
+                     void *saveData) {
+  static stop_watch_t watch;
+  watch = {save, saveData};
+  papplSystemAddTimerCallback(system, 0, 1, tend_printers, &watch);
+}

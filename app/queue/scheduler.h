@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: Apache-2.0
+// Jobs one at a time on each printer, oldest first, held jobs released when due, and a
+// stop that keeps the jobs that have not begun for the next start.
+#pragma once
+
+#include <pappl/pappl.h>
+
+// Start waiting jobs, restored ones too, release held jobs at their time, and end the
+// server once a stop is asked for and no job prints, saving the state with save.
+void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),
+                     void *saveData);
+
+// Start the printer's next job if it is its turn; PAPPL asks whenever a job arrives or ends.
+void check_printer_jobs(pappl_printer_t *printer);
+
+// Read a job's document from its client: a PWG or Apple raster job waits for its turn
+// (and for a paused printer) to stream, instead of being refused as busy or printed
+// beside another job; other documents are spooled as PAPPL spools them.
+void receive_job_document(pappl_client_t *client, pappl_job_t *job);

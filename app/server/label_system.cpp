@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "app/server/label_system.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "app/driver/document_filters.h"
+#include "app/driver/label_driver.h"
+#include "app/driver/label_models.h"
+#include "app/queue/scheduler.h"
+#include "app/server/app_name.h"
+#include "app/server/saved_settings.h"
+#include "app/server/state_file.h"
+#include "app/web/label_handling.h"
+#include "app/web/last_label.h"
+#include "app/web/page_guard.h"
+#include "app/web/web_strings.h"
+
+namespace {
+
+// Where a user's own server keeps its printers and settings between runs.
+void default_state_file(char *path, size_t size) {
+  if (const char *home = getenv("HOME"))
+    snprintf(path, size, "%s/.%s.state", home, kAppName);
+  else
+    snprintf(path, size, "%s/%s-%d.state", papplGetTempDir(), kAppName, static_cast<int>(getuid()));
+}
+
+// Set up each printer as it is created or loaded, with its web pages: its status page
+// behind the web guard, its last label and its label handling.
+void set_up_printer(pappl_printer_t *printer, void *data) {
+  set_up_label_printer(printer, data);
+  guard_printer_page(printer);
+  add_last_label_page(printer);
+  add_device_actions_page(printer);
+}
+
+} // namespace
+
+pappl_system_t *create_label_system(int num_options, cups_option_t *options, void *data) {
+  auto *settings = static_cast<server_settings_t *>(data);
+  // A sub-command such as "drivers" needs the drivers only: no listeners, no state.
+  if (!settings->line->serve) {
+    pappl_system_t *bare = papplSystemCreate(PAPPL_SOPTIONS_NONE, kAppName, 0, nullptr, nullptr,
+                                             "-", PAPPL_LOGLEVEL_ERROR, nullptr, false);
+    if (bare)
+      papplSystemSetPrinterDrivers(bare, kModelCount, label_driver_list(), pick_label_driver,
+                                   set_up_label_printer, describe_label_driver, nullptr);
+    return bare;
+  }
+  if (!read_access_policy(num_options, options, &settings->policy) ||
+      !take_service_account(num_options, options, settings->policy.adminGid, &settings->account))
+    return nullptr;
+  const char *value;
+  int port = 8000;
+  if ((value = cupsGetOption("server-port", num_options, options)) != nullptr)
+    port = atoi(value);
+  if (port < 1 || port > 65535) {
+    fprintf(stderr, "%s: Bad 'server-port' value.\n", kAppName);
+    return nullptr;
+  }
+  pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
+  if ((value = cupsGetOption("log-level", num_options, options)) != nullptr) {
+    if (!strcmp(value, "debug"))
+      level = PAPPL_LOGLEVEL_DEBUG;
+    else if (!strcmp(value, "warn"))
+      level = PAPPL_LOGLEVEL_WARN;
+    else if (!strcmp(value, "error"))
+      level = PAPPL_LOGLEVEL_ERROR;
+  }
+  bool noTls = (value = cupsGetOption("server-options", num_options, options)) != nullptr &&
+               strstr(value, "no-tls");
+  // No "Security" page: the admin group is the command line's alone.
+  auto soptions = static_cast<pappl_soptions_t>(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+      (noTls ? PAPPL_SOPTIONS_NO_TLS : PAPPL_SOPTIONS_WEB_TLS));
+
+  // The system's server spools in its state directory; the log goes to standard error,
+  // which journald collects under systemd, unless log-file names a file.
+  const char *spool = cupsGetOption("spool-directory", num_options, options);
+  if (!spool && settings->account.isService)
+    spool = settings->account.spoolDirectory;
+  const char *log = cupsGetOption("log-file", num_options, options);
+  const char *listen = cupsGetOption("listen-hostname", num_options, options);
+  // Passwords are checked by the access policy's callback, not by PAPPL's own PAM code.
+  pappl_system_t *system =
+      papplSystemCreate(soptions, "Strobane Label Printers", port, "_print,_universal", spool,
+                        log ? log : "-", level, nullptr, false);
+  if (!system)
+    return nullptr;
+  add_label_filters(system);
+  apply_access_policy(system, &settings->policy);
+  guard_status_page(system);
+
+  // The loopback addresses always; another address only when the administrator names
+  // one ("*" for every address, loopback included).
+  bool listening = (listen && !strcmp(listen, "*")) || papplSystemAddListeners(system, "localhost");
+  if (listening && listen)
+    listening = papplSystemAddListeners(system, listen);
+  if (!listening) {
+    fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, listen ? listen : "localhost");
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemSetPrinterDrivers(system, kModelCount, label_driver_list(), pick_label_driver,
+                               set_up_printer, describe_label_driver, nullptr);
+  add_web_strings(system);
+  papplSystemSetFooterHTML(system, "Strobane label printer application");
+
+  static char stateFile[1024];
+  if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
+    snprintf(stateFile, sizeof stateFile, "%s", value);
+  else if (settings->account.isService)
+    snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
+  else
+    default_state_file(stateFile, sizeof stateFile);
+  if (!keep_files_private(stateFile, spool)) {
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemLoadState(system, stateFile);
+  restore_label_settings(system, stateFile);
+  // An admin group kept in the state file gives way to the command line's.
+  papplSystemSetAdminGroup(system, settings->policy.adminGroup);
+  papplSystemSetSaveCallback(system, save_label_state, stateFile);
+  tend_job_queues(system, save_label_state, stateFile);
+  return system;
+}
