@@ -82,6 +82,21 @@ TEST(LabelPage, EachLineFormBecomesTheImageOfItsGrayWithZeroBlack) {
   }
 }
 
+TEST(LabelPage, APageIsWholeOnlyOnceItsLastLineHasArrived) {
+  cups_page_header2_t header = make_header(8, 3, 8, CUPS_CSPACE_SW);
+  label_page_t page;
+  char message[256] = "";
+  ASSERT_TRUE(start_label_page(&page, &header, &kHead203, 1, 0, message, sizeof message));
+  const unsigned char line[8] = {};
+  for (unsigned y = 0; y < 3; y++) {
+    EXPECT_FALSE(label_page_is_complete(&page)) << y << " lines";
+    add_label_line(&page, y, line);
+  }
+  EXPECT_TRUE(label_page_is_complete(&page));
+  EXPECT_EQ(page.linesReceived, 3u);
+  free_label_page(&page);
+}
+
 TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
   struct Case {
     cups_page_header2_t header;

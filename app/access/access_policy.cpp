@@ -117,8 +117,8 @@ bool peer_may_administer(pappl_client_t *client) {
 
 // Gather what the decision needs to know of the client, checking its account and
 // password only when the decision depends on them.
-access_request_t describe_client(pappl_client_t *client, access_question_t question,
-                                 char *account, size_t size) {
+access_request_t describe_client(pappl_client_t *client, access_question_t question, char *account,
+                                 size_t size) {
   http_t *http = papplClientGetHTTP(client);
   http_addr_t *address = httpGetAddress(http);
   access_request_t request{};

@@ -19,8 +19,8 @@ bool is_unsigned_operation(ipp_op_t operation) {
 // Plain HTTP from the network while the server offers TLS: passwords would cross the
 // network readable, so administering waits for TLS.
 bool needs_tls(const access_request_t &request) {
-  return request.question == access_question_t::administer && request.peer == access_peer_t::network && !request.encrypted &&
-         request.tlsOffered;
+  return request.question == access_question_t::administer &&
+         request.peer == access_peer_t::network && !request.encrypted && request.tlsOffered;
 }
 
 } // namespace

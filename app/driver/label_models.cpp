@@ -6,10 +6,10 @@
 // Each head prints up to its width (832 dots at 203 dpi is 4.09 in, 1248 at 300 dpi
 // 4.16 in) and 39 in long, as the PPDs allow.
 const label_model_t g_label_models[kModelCount] = {
-    {"strb203", "Strobane Label 203dpi", "MFG:Strobane;MDL:Label 203dpi;CMD:LABEL;", "203dpi",
-     203, 203200, 832, 203 * 39, "custom_max_4.09x39in"},
-    {"strb300", "Strobane Label 300dpi", "MFG:Strobane;MDL:Label 300dpi;CMD:LABEL;", "300dpi",
-     300, 304800, 1248, 300 * 39, "custom_max_4.16x39in"},
+    {"strb203", "Strobane Label 203dpi", "MFG:Strobane;MDL:Label 203dpi;CMD:LABEL;", "203dpi", 203,
+     203200, 832, 203 * 39, "custom_max_4.09x39in"},
+    {"strb300", "Strobane Label 300dpi", "MFG:Strobane;MDL:Label 300dpi;CMD:LABEL;", "300dpi", 300,
+     304800, 1248, 300 * 39, "custom_max_4.16x39in"},
 };
 
 const label_media_t g_label_media[kLabelMediaCount] = {

@@ -119,7 +119,8 @@ namespace {
 // Show the byte as printer-state-reasons, clearing those it no longer sets.
 void show_status(pappl_printer_t *printer, int byte) {
   pappl_preason_t reasons = status_reasons(byte);
-  papplPrinterSetReasons(printer, reasons, static_cast<pappl_preason_t>(kWatchedReasons & ~reasons));
+  papplPrinterSetReasons(printer, reasons,
+                         static_cast<pappl_preason_t>(kWatchedReasons & ~reasons));
 }
 
 bool has_error(int byte) {

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "app/driver/document_filters.h"
-#include "app/web/last_label.h"
 #include "app/driver/page_header.h"
 #include "app/driver/print_settings.h"
 #include "app/driver/printer_status.h"
 #include "app/queue/stop_signal.h"
+#include "app/web/last_label.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <elf.h>
 #include <link.h>
 #include <map>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "app/pappl-1.3.1/private.h"
@@ -37,9 +37,8 @@ const replacement_t kReplacements[] = {
 };
 
 // PAPPL's private functions that the application calls.
-const char *const kPrivateFunctions[] = {"_papplJobProcess", "_papplJobSetState",
-                                         "_papplDNSSDInit", "_papplSystemWebHome",
-                                         "_papplPrinterWebHome"};
+const char *const kPrivateFunctions[] = {"_papplJobProcess", "_papplJobSetState", "_papplDNSSDInit",
+                                         "_papplSystemWebHome", "_papplPrinterWebHome"};
 
 // Names that a later PAPPL has in place of one replaced here: PAPPL 1.4 checks jobs
 // through _papplPrinterCheckJobsNoLock, so our scheduler would run beside its own.
@@ -124,7 +123,7 @@ template <typename T> const T *dynamic_pointer(const library_t &library, ElfW(Ad
 
 template <typename Rel>
 void add_relocated_names(const library_t &library, const Rel *relocations, size_t bytes,
-                         const ElfW(Sym) *symbols, const char *strings, bindings_t *bindings) {
+                         const ElfW(Sym) * symbols, const char *strings, bindings_t *bindings) {
   for (size_t i = 0; i < bytes / sizeof(Rel); i++) {
 #if __SIZEOF_POINTER__ == 8
     size_t index = ELF64_R_SYM(relocations[i].r_info);
@@ -149,18 +148,41 @@ bool read_bindings(const library_t &library, bindings_t *bindings) {
   ElfW(Sxword) pltrel = DT_RELA;
   for (const ElfW(Dyn) *entry = dynamic; entry->d_tag != DT_NULL; entry++) {
     switch (entry->d_tag) {
-    case DT_STRTAB: strtab = entry->d_un.d_ptr; break;
-    case DT_SYMTAB: symtab = entry->d_un.d_ptr; break;
-    case DT_JMPREL: jmprel = entry->d_un.d_ptr; break;
-    case DT_PLTRELSZ: pltrelsz = entry->d_un.d_val; break;
-    case DT_PLTREL: pltrel = static_cast<ElfW(Sxword)>(entry->d_un.d_val); break;
-    case DT_RELA: rela = entry->d_un.d_ptr; break;
-    case DT_RELASZ: relasz = entry->d_un.d_val; break;
-    case DT_REL: rel = entry->d_un.d_ptr; break;
-    case DT_RELSZ: relsz = entry->d_un.d_val; break;
-    case DT_SYMBOLIC: bindings->symbolic = true; break;
-    case DT_FLAGS: bindings->symbolic |= (entry->d_un.d_val & DF_SYMBOLIC) != 0; break;
-    default: break;
+    case DT_STRTAB:
+      strtab = entry->d_un.d_ptr;
+      break;
+    case DT_SYMTAB:
+      symtab = entry->d_un.d_ptr;
+      break;
+    case DT_JMPREL:
+      jmprel = entry->d_un.d_ptr;
+      break;
+    case DT_PLTRELSZ:
+      pltrelsz = entry->d_un.d_val;
+      break;
+    case DT_PLTREL:
+      pltrel = static_cast<ElfW(Sxword)>(entry->d_un.d_val);
+      break;
+    case DT_RELA:
+      rela = entry->d_un.d_ptr;
+      break;
+    case DT_RELASZ:
+      relasz = entry->d_un.d_val;
+      break;
+    case DT_REL:
+      rel = entry->d_un.d_ptr;
+      break;
+    case DT_RELSZ:
+      relsz = entry->d_un.d_val;
+      break;
+    case DT_SYMBOLIC:
+      bindings->symbolic = true;
+      break;
+    case DT_FLAGS:
+      bindings->symbolic |= (entry->d_un.d_val & DF_SYMBOLIC) != 0;
+      break;
+    default:
+      break;
     }
   }
   if (!strtab || !symtab)
@@ -177,8 +199,8 @@ bool read_bindings(const library_t &library, bindings_t *bindings) {
     add_relocated_names(library, dynamic_pointer<ElfW(Rela)>(library, rela), relasz, symbols,
                         strings, bindings);
   if (rel)
-    add_relocated_names(library, dynamic_pointer<ElfW(Rel)>(library, rel), relsz, symbols,
-                        strings, bindings);
+    add_relocated_names(library, dynamic_pointer<ElfW(Rel)>(library, rel), relsz, symbols, strings,
+                        bindings);
   return true;
 }
 
@@ -255,8 +277,7 @@ void pappl_process_job(pappl_job_t *job) {
 }
 
 void pappl_copy_document(pappl_client_t *client, pappl_job_t *job) {
-  reinterpret_cast<pappl_copy_document_t>(pappl_original("_papplJobCopyDocumentData"))(client,
-                                                                                       job);
+  reinterpret_cast<pappl_copy_document_t>(pappl_original("_papplJobCopyDocumentData"))(client, job);
 }
 
 void pappl_abort_job(pappl_job_t *job, const char *message) {

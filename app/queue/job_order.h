@@ -3,8 +3,8 @@
 // The decision alone, from what the scheduler sees of the printer's jobs.
 #pragma once
 
-#include <cups/ipp.h>
 #include <ctime>
+#include <cups/ipp.h>
 #include <set>
 #include <vector>
 
@@ -18,10 +18,10 @@ struct queued_job_t {
 
 // What else decides the printer's turn.
 struct printer_turn_t {
-  bool stopped;           // paused, or the application is stopping
-  bool streaming;         // a raster job is being streamed to the printer
-  bool running;           // a job thread we started has not ended yet
-  std::set<int> waiting;  // raster jobs waiting for their turn to stream
+  bool stopped;          // paused, or the application is stopping
+  bool streaming;        // a raster job is being streamed to the printer
+  bool running;          // a job thread we started has not ended yet
+  std::set<int> waiting; // raster jobs waiting for their turn to stream
 };
 
 // The spooled job to start now; 0 when none may start.

@@ -164,7 +164,8 @@ void check_printer_jobs(pappl_printer_t *printer) {
     // The jobs are listed under the lock, so that no other check acts on the same list.
     std::lock_guard<std::mutex> lock(g_queue_lock);
     printer_queue_t &queue = g_queues[printer];
-    int id = next_job_to_start(active_jobs(printer, nullptr), printer_turn(printer, queue, stopping));
+    int id =
+        next_job_to_start(active_jobs(printer, nullptr), printer_turn(printer, queue, stopping));
     if (id && (job = papplPrinterFindJob(printer, id)) != nullptr)
       queue.running = true;
   }

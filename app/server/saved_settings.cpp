@@ -23,10 +23,10 @@ std::string settings_path(const char *stateFile) {
 void append_printer_line(pappl_printer_t *printer, void *text) {
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
-  static_cast<std::string *>(text)->append(saved_printer_line(
-      {papplPrinterGetID(printer), data.speed_default, data.darkness_configured,
-       data.media_default.left_offset, data.media_ready[0].left_offset,
-       papplPrinterGetState(printer) == IPP_PSTATE_STOPPED}));
+  static_cast<std::string *>(text)->append(
+      saved_printer_line({papplPrinterGetID(printer), data.speed_default, data.darkness_configured,
+                          data.media_default.left_offset, data.media_ready[0].left_offset,
+                          papplPrinterGetState(printer) == IPP_PSTATE_STOPPED}));
 }
 
 // The settings of every printer, one line each.

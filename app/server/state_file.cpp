@@ -13,7 +13,8 @@ bool save_label_state(pappl_system_t *system, void *data) {
   // every printer: it writes a new file here, which replaces the old one once whole.
   std::string error;
   if (!replace_file(
-          stateFile, [system](const char *newPath) { return papplSystemSaveState(system, newPath); },
+          stateFile,
+          [system](const char *newPath) { return papplSystemSaveState(system, newPath); },
           &error)) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "The printers were not saved: %s.", error.c_str());
     return false;

@@ -151,9 +151,8 @@ void add_device_actions_page(pappl_printer_t *printer) {
   papplPrinterGetPath(printer, "device", path, sizeof path);
   // A printer added again under a deleted one's name takes over its path.
   papplSystemRemoveResource(system, path);
-  papplSystemAddResourceCallback(
-      system, path, "text/html", serve_device_page,
-      printer_page_data(printer));
+  papplSystemAddResourceCallback(system, path, "text/html", serve_device_page,
+                                 printer_page_data(printer));
   papplPrinterAddLink(
       printer, "Label Handling", path,
       static_cast<pappl_loptions_t>(PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS));

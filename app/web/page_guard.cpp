@@ -85,7 +85,8 @@ bool is_valid_form(pappl_client_t *client, int num_form, cups_option_t *form) {
   http_t *http = papplClientGetHTTP(client);
   return session && make_form_token(client, token, sizeof token) && !strcmp(session, token) &&
          is_own_origin(httpIsEncrypted(http), httpGetField(http, HTTP_FIELD_HOST),
-                       httpGetField(http, HTTP_FIELD_ORIGIN), httpGetField(http, HTTP_FIELD_REFERER));
+                       httpGetField(http, HTTP_FIELD_ORIGIN),
+                       httpGetField(http, HTTP_FIELD_REFERER));
 }
 
 bool is_own_origin(bool encrypted, const char *host, const char *origin, const char *referer) {

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include "app/queue/job_order.h"
+
+namespace {
+
+constexpr ipp_jstate_t kPending = IPP_JSTATE_PENDING;
+constexpr ipp_jstate_t kHeld = IPP_JSTATE_HELD;
+constexpr ipp_jstate_t kPrinting = IPP_JSTATE_PROCESSING;
+
+TEST(JobOrder, TheOldestSpooledJobStartsWhenNothingElseHoldsThePrinter) {
+  struct Case {
+    const char *what;
+    std::vector<queued_job_t> jobs;
+    printer_turn_t turn;
+    int start;
+  } cases[] = {
+      {"no job", {}, {}, 0},
+      {"oldest first",
+       {{7, kPending, true, 0}, {5, kPending, true, 0}, {6, kPending, true, 0}},
+       {},
+       5},
+      {"one prints", {{5, kPrinting, true, 0}, {6, kPending, true, 0}}, {}, 0},
+      {"a raster job streams", {{6, kPending, true, 0}}, {false, true, false, {}}, 0},
+      {"the last job's thread still runs", {{6, kPending, true, 0}}, {false, false, true, {}}, 0},
+      {"paused or stopping", {{6, kPending, true, 0}}, {true, false, false, {}}, 0},
+      {"an older raster job waits", {{6, kPending, true, 0}}, {false, false, false, {4}}, 0},
+      {"a newer raster job waits", {{6, kPending, true, 0}}, {false, false, false, {8}}, 6},
+      {"a streamed job has no file", {{4, kPending, false, 0}, {6, kPending, true, 0}}, {}, 6},
+      {"held jobs wait", {{4, kHeld, true, 0}, {6, kPending, true, 0}}, {}, 6},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(next_job_to_start(c.jobs, c.turn), c.start) << c.what;
+}
+
+TEST(JobOrder, ARasterJobStreamsInItsTurnOrEndsOnceThePrinterIsFree) {
+  struct Case {
+    const char *what;
+    int id;
+    bool ending;
+    std::vector<queued_job_t> others;
+    printer_turn_t turn;
+    bool streams;
+  } cases[] = {
+      {"alone", 6, false, {}, {false, false, false, {6}}, true},
+      {"an older spooled job",
+       6,
+       false,
+       {{5, kPending, true, 0}},
+       {false, false, false, {6}},
+       false},
+      {"a newer spooled job", 6, false, {{7, kPending, true, 0}}, {false, false, false, {6}}, true},
+      {"an older raster job waits", 6, false, {}, {false, false, false, {5, 6}}, false},
+      {"another prints", 6, false, {{3, kPrinting, true, 0}}, {false, false, false, {6}}, false},
+      {"paused", 6, false, {}, {true, false, false, {6}}, false},
+      {"cancelled, printer free",
+       6,
+       true,
+       {{5, kPending, true, 0}},
+       {true, false, false, {5, 6}},
+       true},
+      {"cancelled, printer busy", 6, true, {}, {false, true, false, {6}}, false},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(raster_job_may_stream(c.id, c.ending, c.others, c.turn), c.streams) << c.what;
+}
+
+TEST(JobOrder, HeldJobsAreDueAtTheirTimeAndNotBefore) {
+  std::vector<queued_job_t> jobs = {
+      {1, kHeld, true, 999}, {2, kHeld, true, 1000},   {3, kHeld, true, 1001},
+      {4, kHeld, true, 0},   {5, kPending, true, 500},
+  };
+  EXPECT_EQ(jobs_due(jobs, 1000), (std::vector<int>{1, 2}));
+}
+
+} // namespace
