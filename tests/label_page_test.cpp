@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <cups/ppd.h>
 #include <string>
 #include <vector>
 
 #include "app/driver/label_page.h"
 #include "app/driver/print_settings.h"
 #include "render/label_sizes.h"
+
+// libcups marks the PPD functions deprecated, but they are how CUPS reads our PPDs.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace {
 
@@ -161,6 +167,28 @@ TEST(LabelModels, EachModelsHeadIsItsWidthAnd39InchesLong) {
   EXPECT_EQ(find_label_model("strb600"), nullptr);
   EXPECT_EQ(match_label_model("MFG:Other;MDL:Label 300dpi;"), nullptr);
   EXPECT_EQ(match_label_model("MFG:Strobane;MDL:Label;"), find_label_model("strb203"));
+}
+
+// The PPDs that CUPS queues use are compiled from driver/strobane.drv: each model's
+// resolution, name and largest custom size there are the table's.
+TEST(LabelModels, EachModelIsThePpdOfItsDriverName) {
+  for (const label_model_t &model : g_label_models) {
+    std::string path = std::string(STROBANE_PPD_DIR) + "/" + model.driverName + ".ppd";
+    ppd_file_t *ppd = ppdOpenFile(path.c_str());
+    ASSERT_NE(ppd, nullptr) << path;
+    ppd_attr_t *resolution = ppdFindAttr(ppd, "DefaultResolution", nullptr);
+    ASSERT_NE(resolution, nullptr) << path;
+    EXPECT_EQ(std::string(resolution->value), std::to_string(model.resolution) + "dpi") << path;
+    EXPECT_NE(std::string(model.description).find(ppd->modelname), std::string::npos) << path;
+    float widthInches = 0, lengthInches = 0;
+    ASSERT_EQ(sscanf(model.customMaximum, "custom_max_%fx%fin", &widthInches, &lengthInches), 2);
+    EXPECT_FLOAT_EQ(ppd->custom_max[0], widthInches * 72) << path;
+    EXPECT_FLOAT_EQ(ppd->custom_max[1], lengthInches * 72) << path;
+    // The custom width is the head's, cut to hundredths of an inch.
+    EXPECT_EQ(std::lround(widthInches * 100), model.headWidthDots * 100 / model.resolution) << path;
+    EXPECT_EQ(model.maxRows, static_cast<unsigned>(lengthInches) * model.resolution) << path;
+    ppdClose(ppd);
+  }
 }
 
 TEST(PrintSettings, EveryMediaNameAndSizesNearItGiveTheTableSize) {
