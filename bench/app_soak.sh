@@ -5,7 +5,7 @@
 # 4 x 6 in pages through it beside the filter on the same PWG raster, for the time per
 # page of each, and its peak memory after those; last, the same number of jobs in PWG,
 # URF, PNG and JPEG from 8 clients at once on two printers: every job ends, every label
-# arrives, and its memory stays flat. A benchmark, run by hand (README, Performance).
+# arrives, and its memory stays flat. A benchmark, run by hand (docs/performance.md).
 #
 #   bench/app_soak.sh [BUILD_DIR [JOBS [PAGES [RUNS]]]]   (defaults: build-bench, 1000, 200, 5)
 set -euo pipefail

@@ -27,7 +27,7 @@ start=$SECONDS
 deb=$(ls "$work"/strobane_*.deb)
 echo "built $(basename "$deb") in $((SECONDS - start)) s"
 
-# Errors, warnings and informational tags all fail: the README lists none.
+# Errors, warnings and informational tags all fail.
 status=0
 lintian --fail-on error,warning,info --display-info "$work"/strobane_*.changes \
   >"$work/lintian.log" 2>&1 || status=$?
