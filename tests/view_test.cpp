@@ -431,6 +431,34 @@ TEST(ViewPictures, PaperOutsideTheLimitsOrAnUnwritablePictureExitsOne) {
   }
 }
 
+// A bitmap that starts on a whole byte of the paper keeps the dots of the byte that the
+// paper's edge cuts: a 1 mm paper at 12 dots/mm is 12 dots, so the edge falls after the
+// first 4 dots of the second byte. The bitmap's dots past the edge are white, so the row
+// reads the same whether the picture copies or clears them.
+TEST(ViewPictures, ARowCutInsideAByteByThePapersEdgeKeepsTheDotsOnThePaper) {
+  struct Case {
+    int32_t x;
+    std::vector<uint8_t> bitmapRow, pictureRow;
+  } cases[] = {
+      {0, {0x5A, 0x3F}, {0x5A, 0x3F}},
+      {8, {0x9F}, {0xFF, 0x9F}},
+  };
+  for (const Case &c : cases) {
+    parsed_block_t block;
+    block.widthMm = 1;
+    block.heightMm = 1;
+    block.x = c.x;
+    block.bytesPerRow = static_cast<uint32_t>(c.bitmapRow.size());
+    block.rows = 1;
+    block.image = c.bitmapRow;
+    const label_geometry_t geometry = measure_label(block, 304800);
+    ASSERT_EQ(geometry.paperWidth, 12);
+    std::vector<uint8_t> row(2);
+    draw_paper_row(block, geometry, 0, row.data());
+    EXPECT_EQ(row, c.pictureRow) << "bitmap at " << c.x;
+  }
+}
+
 // A source that gives one byte at a time and counts how many it has given.
 struct TrickleSource {
   std::string bytes;

@@ -1,0 +1,67 @@
+#!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
+# Truncated, oversized and unconvertible pages end aborted, and the next job prints.
+# shellcheck source=tests/app/lib.sh
+. "$(dirname "$0")/lib.sh"
+
+part_bad() {
+  start_app
+  "$sample" "$work/page.pwg" 1 812 1218 1 pwg
+  head -c 60000 "$work/page.pwg" >"$work/cut.pwg"
+  "$pwgpage" "$work/huge.pwg" 100000 100000 8 18 203 0
+  "$pwgpage" "$work/wide.pwg" 800 100 1 3 203 100 99
+  "$pwgpage" "$work/dpi.pwg" 800 100 8 18 300
+  "$pwgpage" "$work/short.pwg" 800 100 8 18 203 99
+  "$pwgpage" "$work/black1.pwg" 800 100 1 3 203
+  "$pwgpage" "$work/gray1.pwg" 800 100 1 18 203
+  printf '%%PDF-1.4\n%%%%EOF\n' >"$work/doc.pdf"
+  echo "SHIP TO: nowhere" >"$work/text"
+  # A label of noise that does not compress, cut at 20 KB and at 177 bytes, and an
+  # image just over the pixel bound.
+  python3 - "$work" <<'PY'
+import random, struct, sys, zlib
+def png(path, w, h, row, cut=None):
+    chunk = lambda t, d: struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
+    data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 0, 0, 0, 0))
+    data += chunk(b'IDAT', zlib.compress(b''.join(b'\0' + row(y) for y in range(h)), 1))
+    data += chunk(b'IEND', b'')
+    open(path, 'wb').write(data[:cut])
+noise = random.Random(7)
+png(sys.argv[1] + '/cut20k.png', 812, 1218, lambda y: noise.randbytes(812), 20000)
+png(sys.argv[1] + '/cut177.png', 812, 1218, lambda y: bytes(812), 177)
+png(sys.argv[1] + '/bigimage.png', 4097, 4097, lambda y: bytes(4097))
+PY
+  local job file format want gone
+  while IFS='|' read -r job file format gone want; do
+    print_job "$job" label "$work/$file" "$format" gone="$gone"
+    [ "$state" = aborted ] || fail "$job: the job is $state, expected aborted"
+    [[ "$message" == *"$want"* ]] || fail "$job: job-state-message \"$message\" lacks \"$want\""
+    [ ! -s "$work/jobs/$job.prn" ] || fail "$job: $(wc -c <"$work/jobs/$job.prn") bytes reached the device"
+    echo "$job: aborted with \"$message\""
+    print_job "$job-next" label "$work/page.pwg" image/pwg-raster
+    [ "$state" = completed ] || fail "$job-next: the job after it is $state"
+    summary "$work/jobs/$job-next.prn" 203.2 >/dev/null
+  done <<'EOF'
+cut|cut.pwg|image/pwg-raster|2|The page ended after
+huge|huge.pwg|image/pwg-raster|0|The page is 100000 dots wide; the print head is 832 dots wide.
+wide|wide.pwg|image/pwg-raster|0|Job aborted.
+dpi|dpi.pwg|image/pwg-raster|0|The page is 300x300 dpi; this printer prints at 203 dpi.
+short|short.pwg|image/pwg-raster|2|of its 100 lines.
+black1|black1.pwg|image/pwg-raster|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
+gray1|gray1.pwg|image/pwg-raster|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
+pdf|doc.pdf|application/pdf|0|Job aborted.
+text|text|application/octet-stream|0|Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.
+cut20k|cut20k.png|image/png|0|The PNG image cannot be read
+cut177|cut177.png|image/png|0|The PNG image cannot be read
+bigimage|bigimage.png|image/png|0|The PNG image is 4097x4097 pixels; the printer takes at most 16777216 pixels, 8192 a side.
+EOF
+  # Looking for devices with no DNS-SD daemon must not end the server.
+  if ! pgrep -x avahi-daemon >/dev/null; then
+    timeout 60 "$work/$name" devices >/dev/null 2>&1 || fail "devices failed"
+    kill -0 "$app_pid" 2>/dev/null || fail "the server ended while it looked for devices"
+    echo "devices: listed without a DNS-SD daemon, the server still runs"
+  fi
+}
+
+part_bad
+echo "printer application (bad): all checks passed"

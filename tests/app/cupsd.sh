@@ -1,0 +1,100 @@
+#!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
+# lp through a driverless CUPS queue into the printer application (as root; exit
+# status 77 means skipped).
+if [ "$(id -u)" != 0 ]; then
+  echo "skipped: cupsd must be started as root"
+  exit 77
+fi
+# shellcheck source=tests/app/lib.sh
+. "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/private_cupsd.sh
+. "$tests_dir/private_cupsd.sh"
+
+part_cupsd() {
+  python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+  start_app
+  mkdir -p "$work"/cups/{etc,spool/tmp,cache,state,log}
+  local c="$work/cups" cport
+  cport=$(free_port)
+  write_cups_files_conf "$c"
+  write_cupsd_conf "$c" "127.0.0.1:$cport" "$c/cups.sock"
+  cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
+  cupsd_pid=$!
+  export CUPS_SERVER="$c/cups.sock"
+  for _ in $(seq 100); do
+    lpstat -r 2>/dev/null | grep -q "is running" && break
+    sleep 0.1
+  done
+  lpadmin -p app -E -v "$uri/label" -m everywhere || fail "lpadmin could not add the driverless queue"
+  # The queue's default size must be one of its sizes, else CUPS renders Letter.
+  local ppd
+  for _ in $(seq 50); do
+    ppd=$(curl -sf "http://127.0.0.1:$cport/printers/app.ppd") && break
+    sleep 0.1
+  done
+  [[ "$ppd" == *$'\n*DefaultPageSize: 4x6\n'* ]] ||
+    fail "the driverless queue's default size is not 4x6: $(echo "$ppd" | grep PageSize)"
+  # CUPS names each size from its own table; 4 x 6.5 in is its 102 x 165 mm envelope.
+  got=$(echo "$ppd" | sed -n 's/^\*PageSize \([^:]*\):.*/\1/p' | tr '\n' ' ')
+  [ "$got" = "1.5x1 100x150mm 2.25x1.25 2x1 2x2 3x1 3x1.25 3x2 3x3 4x1 4x13 4x2 4x3 4x4 4x5 4x6 EnvPRC1 " ] ||
+    fail "the driverless queue's sizes: $got"
+
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/labels.pdf" "$data/labels.ps"
+  python3 - "$work/big.png" <<'PY'
+import struct, sys, zlib
+chunk = lambda t, d: struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
+side = 4097
+data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', side, side, 8, 0, 0, 0, 0))
+data += chunk(b'IDAT', zlib.compress(bytes(side + 1) * side, 1)) + chunk(b'IEND', b'')
+open(sys.argv[1], 'wb').write(data)
+PY
+  local job file media copies labels size got reply id st n=0 result
+  [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
+  while IFS='|' read -r job file media copies labels size; do
+    n=$((n + 1))
+    : >"$work/out/label.prn"
+    # shellcheck disable=SC2046
+    reply=$(lp -d app $([ "$media" = - ] || echo -o media="$media") -n "$copies" "$work/$file") ||
+      fail "$job: lp refused"
+    id=${reply#request id is app-}
+    id=${id%% *}
+    for _ in $(seq 600); do
+      st=$(lpstat -W completed -o app | grep -c "^app-$id " || true)
+      [ "$st" = 1 ] && break
+      sleep 0.2
+    done
+    [ "$st" = 1 ] || fail "$job: CUPS job $id did not complete: $(tail -n 20 "$c/log/error_log")"
+    # CUPS hands the job on once the application has taken it: wait for its printing.
+    for _ in $(seq 600); do
+      got=$("$viewer" --check "$work/out/label.prn" 2>/dev/null || true)
+      [ "$(echo "$got" | grep -c "^label")" -ge "$labels" ] && break
+      sleep 0.2
+    done
+    [ "$(echo "$got" | grep -cE "^label [0-9]*: $size .*, copies 1(,|$)")" = "$labels" ] ||
+      fail "$job: expected $labels labels of $size, got:
+$got"
+    if echo "$got" | grep -q "dark 0 dots"; then fail "$job: a blank label: $got"; fi
+    # The application's own job, the one CUPS made for this one, and how it ended.
+    result=$(ipptool -t -d job="$n" "$uri/label" "$work/wait.test" 2>&1) || fail "$job: $result"
+    st=$(echo "$result" | sed -n 's/^ *job-state (enum) = //p' | tail -n 1)
+    got=$(echo "$result" | sed -n 's/^ *job-state-message (textWithoutLanguage) = //p' | tail -n 1)
+    if [ "$labels" = 0 ]; then
+      [[ "$st" == aborted && "$got" == "$size" ]] || fail "$job: the application's job is $st: $got"
+      echo "$job: aborted by the application: $got"
+    else
+      [ "$st" = completed ] || fail "$job: the application's job is $st: $got"
+      echo "$job: $labels labels of $size"
+    fi
+  done <<EOF
+pdf|labels.pdf|na_index-4x6_4x6in|2|4|102x152 mm
+png|label.png|oe_2x1-label_2x1in|1|1|51x25 mm
+big|big.png|-|1|0|The PNG image is 4097x4097 pixels; the printer takes at most 16777216 pixels, 8192 a side.
+default|labels.pdf|-|1|2|102x152 mm
+envprc1|labels.pdf|EnvPRC1|1|2|102x165 mm
+EOF
+}
+
+part_cupsd
+echo "printer application (cupsd): all checks passed"

@@ -1,0 +1,156 @@
+#!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
+# The virtual printer's states in printer-state-reasons and jobs that wait for it: out
+# of labels before and in a batch, a cancel while waiting, the printer away then back,
+# a device that never answers, a stop while a job waits.
+# shellcheck source=tests/app/lib.sh
+. "$(dirname "$0")/lib.sh"
+
+# Print what IPP shows of the printer (its printer-state-reasons) or of a job (job-state).
+ipp_show() {
+  local what=$1 operation=Get-Printer-Attributes ask=printer-state-reasons extra=""
+  if [ "$what" != printer ]; then
+    operation=Get-Job-Attributes ask=job-state extra="ATTR integer job-id $what"
+  fi
+  ipptool -t "$uri/virtual" /dev/stdin <<EOF 2>&1 | sed -n "s/^ *$ask ([^)]*) = //p"
+{ OPERATION $operation GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8 ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri $extra ATTR keyword requested-attributes $ask DISPLAY $ask }
+EOF
+}
+
+# Wait up to 15 s until IPP shows WANTED for WHAT (printer or a job id).
+wait_shown() {
+  local what=$1 wanted=$2 shown
+  for _ in $(seq 75); do
+    shown=$(ipp_show "$what") || true
+    [ "$shown" = "$wanted" ] && return 0
+    sleep 0.2
+  done
+  fail "$what shows \"$shown\", not \"$wanted\": $(tail -n 5 "$work/virtual.out")"
+}
+
+# Send a one-page job of COPIES to the printer without waiting; its id is in $last_job.
+# A PNG is spooled first, where a streamed raster job would keep its client waiting.
+submit() {
+  job_test copies="$2" >"$work/submit.test"
+  last_job=$(ipptool_when_idle -t -d filetype=image/png -f "$work/label.png" \
+    "$uri/$1" "$work/submit.test" | sed -n 's/^ *job-id (integer) = //p') || true
+  [ -n "$last_job" ] || fail "the job to $1 was not taken"
+}
+
+# Print how many labels the virtual printer has printed.
+labels_out() { grep -c "^label " "$work/virtual.out" || true; }
+
+# The virtual printer's buttons, through a fifo, in IPP's printer-state-reasons; jobs
+# that wait for labels, a cancel while waiting, the printer away then back, and a
+# device that never answers its status query.
+part_status() {
+  start_app
+  local vport vprinter_pid press release reason sink
+  "$sample" "$work/page.pwg" 1 812 406 1 pwg
+  python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+  mkfifo "$work/buttons"
+  exec 4<>"$work/buttons"
+  start_virtual_printer "$vprinter" "$work" "$work/buttons" --labels 3 --time-scale 0.05
+  stall_pids=$vprinter_pid
+  "$work/$name" add -d virtual -m strb203 -v "socket://127.0.0.1:$vport" ||
+    fail "could not add virtual"
+  while IFS='|' read -r press release reason; do
+    echo "$press" >&4
+    wait_shown printer "$reason"
+    echo "$release" >&4
+    wait_shown printer none
+  done <<'TABLE'
+open|close|cover-open
+cover-open|cover-close|cover-open
+jam|clear|media-jam
+ribbon-out|ribbon-in|marker-supply-empty
+pause|resume|other
+hot|cool|other
+load 0|load 3|media-empty,media-needed
+TABLE
+
+  submit virtual 5
+  wait_shown printer media-empty,media-needed
+  wait_shown "$last_job" processing
+  [ "$(labels_out)" = 3 ] || fail "a roll of 3 printed $(labels_out) labels"
+  echo "load 3" >&4
+  wait_shown "$last_job" completed
+  [ "$(labels_out)" = 5 ] || fail "5 copies over a reload printed $(labels_out) labels"
+
+  echo "load 0" >&4
+  wait_shown printer media-empty,media-needed
+  if command -v chromium >/dev/null; then
+    browser --dump-dom "http://127.0.0.1:$port/virtual" | grep -q "Out of paper" ||
+      fail "the printer's web page does not say it is out of paper"
+  fi
+  submit virtual 1
+  wait_shown "$last_job" processing
+  echo status >&4
+  sleep 0.5
+  grep -q "queued=0$" "$work/virtual.out" || fail "a block was sent to a printer out of labels"
+  echo "load 2" >&4
+  wait_shown "$last_job" completed
+  [ "$(labels_out)" = 6 ] || fail "the job after a reload printed $(($(labels_out) - 5)) labels"
+
+  echo "load 0" >&4
+  submit virtual 1
+  wait_shown "$last_job" processing
+  ipptool -d job="$last_job" "$uri/virtual" /dev/stdin <<'CANCEL' >/dev/null 2>&1 || fail "cancel"
+{ OPERATION Cancel-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job ATTR name requesting-user-name tester }
+CANCEL
+  wait_shown "$last_job" canceled
+  echo "load 2" >&4
+  sleep 1
+  [ "$(labels_out)" = 6 ] || fail "a job cancelled while waiting printed"
+
+  echo quit >&4
+  wait "$vprinter_pid" || true
+  wait_shown printer offline
+  submit virtual 1
+  sleep 1
+  start_virtual_printer "$vprinter" "$work" "$work/buttons" --port "$vport" --time-scale 0.05
+  stall_pids=$vprinter_pid
+  wait_shown "$last_job" completed
+  wait_shown printer none
+  [ "$(labels_out)" = 1 ] || fail "the printer started late printed $(labels_out) labels"
+
+  sink=$(free_port)
+  python3 -c 'import socket, sys
+s = socket.create_server(("127.0.0.1", int(sys.argv[1])))
+while True:
+    c = s.accept()[0]
+    while c.recv(65536): pass' "$sink" &
+  stall_pids="$stall_pids $!"
+  for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$sink") 2>/dev/null && break
+    sleep 0.1
+  done
+  "$work/$name" add -d sink -m strb203 -v "socket://127.0.0.1:$sink" || fail "could not add sink"
+  SECONDS=0
+  print_job sink sink "$work/page.pwg" image/pwg-raster
+  [ "$state" = completed ] && [ "$SECONDS" -le 5 ] ||
+    fail "a printer that never answers: job $state after $SECONDS s"
+  [ "$(grep -c "did not answer its status query" "$work/app.log")" = 1 ] ||
+    fail "the missing answer was not logged once"
+
+  echo pause >&4
+  wait_shown printer other
+  submit virtual 1
+  wait_shown "$last_job" processing
+  SECONDS=0
+  stop "$app_pid"
+  app_pid=
+  echo resume >&4
+  sleep 1
+  [ "$SECONDS" -le 4 ] && [ "$(labels_out)" = 1 ] ||
+    fail "a stop while waiting took $SECONDS s and printed $(($(labels_out) - 1)) labels"
+  echo "status: 7 states in printer-state-reasons, jobs wait for labels and for a printer"
+}
+
+part_status
+echo "printer application (status): all checks passed"
