@@ -107,8 +107,10 @@ bool start_job(pappl_printer_t *printer, pappl_job_t *job, std::string *reason) 
 // Release the printer's held jobs whose time has come.
 void release_due_jobs(pappl_printer_t *printer) {
   for (int id : jobs_due(active_jobs(printer, nullptr), time(nullptr)))
-    if (pappl_job_t *job = papplPrinterFindJob(printer, id))
+    if (pappl_job_t *job = papplPrinterFindJob(printer, id)) {
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Released: the time it was held until has come.");
       papplJobRelease(job, nullptr);
+    }
 }
 
 void add_printer(pappl_printer_t *printer, void *data) {

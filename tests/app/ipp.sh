@@ -159,7 +159,8 @@ MFG:Strobane;MDL:Label;|strb203
 MFG:Other;MDL:Label 300dpi;|
 EOF
 
-  # Copies as the help and the manual page give them, and no server behind a sub-command.
+  # Copies as the help and the manual page give them (command_line_test has the rewrite
+  # of -n and -c), and no server behind a sub-command.
   local flag count
   while read -r flag count; do
     : >"$work/out/label.prn"
@@ -175,13 +176,18 @@ EOF
     [ "$got" = "$count" ] || fail "submit $flag $count printed $got labels"
   done <<'EOF'
 -n 2
--c 3
 EOF
   ln -s "$(readlink -f "$app")" "$work/$name-none"
   ! got=$("$work/$name-none" printers 2>&1) || fail "printers without a server succeeded"
   [[ "$got" == *"No server is running"* ]] || fail "printers without a server: $got"
   [ ! -e "/run/$name-none.sock" ] && [ ! -e "/tmp/$name-none$(id -u).sock" ] ||
     fail "a sub-command started a server"
+
+  # A job held until a time stays held until then, is released, and prints.
+  print_job held label "$work/label.png" image/png hold=3
+  [ "$state" = completed ] && [ -s "$work/jobs/held.prn" ] || fail "the held job ended $state: $message"
+  grep -q "\[Job $last_job\] Released: the time it was held until has come" "$work/app.log" ||
+    fail "job $last_job was not held until its time"
 
   # Every setting a user makes survives a restart, and the next job prints with them.
   cat >"$work/set.test" <<'EOF'

@@ -84,7 +84,7 @@ start_app() {
 
 # Write the ipptool file for a job with the given attributes (copies=N collate=collated
 # or uncollated, size=WxH in hundredths of mm, darkness=N, speed=N, tracking=K, left=N,
-# top=N, conversion=K, tear=N in hundredths of mm).
+# top=N, conversion=K, tear=N in hundredths of mm, hold=N seconds from now).
 job_test() {
   local attrs="" media="" setting
   for setting in "$@"; do
@@ -95,6 +95,9 @@ job_test() {
     speed=*) attrs+="ATTR integer print-speed ${setting#*=}"$'\n' ;;
     conversion=*) attrs+="ATTR keyword print-conversion ${setting#*=}"$'\n' ;;
     tear=*) attrs+="ATTR integer label-tear-offset ${setting#*=}"$'\n' ;;
+    hold=*)
+      attrs+="ATTR dateTime job-hold-until-time $(date -u -d "+${setting#*=} sec" +%Y-%m-%dT%H:%M:%SZ)"$'\n'
+      ;;
     size=*)
       setting=${setting#size=}
       media+="MEMBER collection media-size { MEMBER integer x-dimension ${setting%x*}"

@@ -42,7 +42,8 @@ submit() {
 # Print how many labels the virtual printer has printed.
 labels_out() { grep -c "^label " "$work/virtual.out" || true; }
 
-# The virtual printer's buttons, through a fifo, in IPP's printer-state-reasons; jobs
+# The virtual printer's buttons, through a fifo, in IPP's printer-state-reasons (every
+# bit is in printer_status_test); jobs
 # that wait for labels, a cancel while waiting, the printer away then back, and a
 # device that never answers its status query.
 part_status() {
@@ -64,11 +65,6 @@ part_status() {
     wait_shown printer none
   done <<'TABLE'
 open|close|cover-open
-cover-open|cover-close|cover-open
-jam|clear|media-jam
-ribbon-out|ribbon-in|marker-supply-empty
-pause|resume|other
-hot|cool|other
 load 0|load 3|media-empty,media-needed
 TABLE
 

@@ -106,13 +106,12 @@ EOF
   wait_for_line "^label 7 .* peel=ON cutter=OFF partial-cutter=OFF tear=OFF" ||
     fail "the label mode chosen in the page did not reach the next job"
 
-  # Forms that do not come from the page, and continuous media, send nothing.
+  # Forms without the page's token, and continuous media, send nothing (page_guard_test
+  # has the origin check).
   set_tracking virtual continuous
   device_form virtual calibrate "$(device_token virtual)" own
   grep -qF "Continuous media has no labels to measure" "$work/device.html" ||
     fail "calibration on continuous media"
-  device_form virtual feed "$(device_token virtual)" "http://elsewhere.example"
-  grep -qF "not sent from this page" "$work/device.html" || fail "a form from elsewhere fed a label"
   device_form virtual feed wrong-token own
   grep -qF "not sent from this page" "$work/device.html" || fail "a form without the token fed a label"
   fetch "http://127.0.0.1:$port/virtual/device" >"$work/device.html"
