@@ -122,8 +122,8 @@ template <typename T> const T *dynamic_pointer(const library_t &library, ElfW(Ad
 }
 
 template <typename Rel>
-void add_relocated_names(const library_t &library, const Rel *relocations, size_t bytes,
-                         const ElfW(Sym) * symbols, const char *strings, bindings_t *bindings) {
+void add_relocated_names(const Rel *relocations, size_t bytes, const ElfW(Sym) * symbols,
+                         const char *strings, bindings_t *bindings) {
   for (size_t i = 0; i < bytes / sizeof(Rel); i++) {
 #if __SIZEOF_POINTER__ == 8
     size_t index = ELF64_R_SYM(relocations[i].r_info);
@@ -133,7 +133,6 @@ void add_relocated_names(const library_t &library, const Rel *relocations, size_
     if (index)
       bindings->relocatedNames.push_back(strings + symbols[index].st_name);
   }
-  (void)library;
 }
 
 bool read_bindings(const library_t &library, bindings_t *bindings) {
@@ -190,16 +189,16 @@ bool read_bindings(const library_t &library, bindings_t *bindings) {
   const auto *symbols = dynamic_pointer<ElfW(Sym)>(library, symtab);
   const auto *strings = dynamic_pointer<char>(library, strtab);
   if (jmprel && pltrel == DT_RELA)
-    add_relocated_names(library, dynamic_pointer<ElfW(Rela)>(library, jmprel), pltrelsz, symbols,
-                        strings, bindings);
+    add_relocated_names(dynamic_pointer<ElfW(Rela)>(library, jmprel), pltrelsz, symbols, strings,
+                        bindings);
   if (jmprel && pltrel == DT_REL)
-    add_relocated_names(library, dynamic_pointer<ElfW(Rel)>(library, jmprel), pltrelsz, symbols,
-                        strings, bindings);
+    add_relocated_names(dynamic_pointer<ElfW(Rel)>(library, jmprel), pltrelsz, symbols, strings,
+                        bindings);
   if (rela)
-    add_relocated_names(library, dynamic_pointer<ElfW(Rela)>(library, rela), relasz, symbols,
-                        strings, bindings);
+    add_relocated_names(dynamic_pointer<ElfW(Rela)>(library, rela), relasz, symbols, strings,
+                        bindings);
   if (rel)
-    add_relocated_names(library, dynamic_pointer<ElfW(Rel)>(library, rel), relsz, symbols, strings,
+    add_relocated_names(dynamic_pointer<ElfW(Rel)>(library, rel), relsz, symbols, strings,
                         bindings);
   return true;
 }
@@ -236,7 +235,6 @@ std::string find_mismatch(const library_t &library, const bindings_t &bindings) 
   std::string version = library_version(library);
   if (version != kPapplVersion)
     return "libpappl says it is PAPPL " + version;
-  (void)library;
   return "";
 }
 
