@@ -1,0 +1,64 @@
+#!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
+# As root: faults that the server meets for real. Served as an account of its own, held
+# at a process limit of 1, it cannot make a thread for a held job when the job's time
+# comes: the job ends aborted with the reason, and once threads can be made again the
+# next job prints.
+if [ "$(id -u)" != 0 ]; then
+  echo "skipped: the server must run as an account of its own, which only root can start"
+  exit 77
+fi
+# shellcheck source=tests/app/lib.sh
+. "$(dirname "$0")/lib.sh"
+
+# Remove the runtime files that a server of another account makes under /run.
+faults_clean() {
+  [ -z "$app_pid" ] || stop "$app_pid"
+  app_pid=
+  rm -rf "/run/$name" "/run/$name.sock"
+}
+
+part_faults() {
+  undo_part=faults_clean
+  mkdir -p "$work/svc/spool"
+  : >"$work/svc/label.prn"
+  chown -R nobody:nogroup "$work/svc"
+  # Another account runs the program, which the build tree (under /root, say) may hide.
+  rm "$work/$name"
+  cp "$(readlink -f "$app")" "$work/$name"
+  ln -sf svc/app.log "$work/app.log"
+  start_printer_app "$work/$name" "$work/svc" -o user=nobody -o admin-group=nogroup \
+    -o server-options=no-tls -o log-level=info
+  "$work/$name" add -d label -m strb203 -v "file://$work/svc/label.prn" ||
+    fail "could not add a printer"
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
+  pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
+
+  job_test hold=2 >"$work/held.test"
+  local got held
+  got=$(ipptool -t -d filetype=image/png -f "$work/label.png" "$uri/label" "$work/held.test") ||
+    fail "the held job was refused: $got"
+  held=$(echo "$got" | sed -n 's/^ *job-id (integer) = //p')
+  # The server's own account may lower and raise its soft limit, where root lacks the
+  # capability to change another account's process in some containers.
+  runuser -u nobody -- prlimit --pid "$app_pid" --nproc=1: || fail "could not limit the server"
+  for _ in $(seq 100); do
+    grep -q "\[Job $held\] Unable to start the job" "$work/app.log" && break
+    sleep 0.1
+  done
+  runuser -u nobody -- prlimit --pid "$app_pid" --nproc="$(ulimit -Hu):" ||
+    fail "could not lift the server's limit"
+  wait_test >"$work/wait.test"
+  got=$(ipptool -t -d job="$held" "$uri/label" "$work/wait.test" 2>&1) || fail "ipptool: $got"
+  [[ "$got" == *"job-state (enum) = aborted"* ]] || fail "the job that could not start: $got"
+  [[ "$got" == *"Unable to start the job: Resource temporarily unavailable."* ]] ||
+    fail "the job's message does not say why: $got"
+  [ ! -s "$work/svc/label.prn" ] || fail "the job that could not start printed"
+  print_job next label "$work/label.png" image/png
+  [ "$state" = completed ] || fail "the next job ended $state: $message"
+  "$viewer" --check "$work/svc/label.prn" >/dev/null || fail "the next job's label is not whole"
+  echo "faults: a job without a thread ends aborted with the reason, and the next job prints"
+}
+
+part_faults
