@@ -13,8 +13,8 @@
 #include "app/driver/page_header.h"
 #include "app/driver/print_settings.h"
 #include "app/driver/printer_status.h"
+#include "app/driver/sent_labels.h"
 #include "app/queue/stop_signal.h"
-#include "app/web/last_label.h"
 
 namespace {
 

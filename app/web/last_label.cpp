@@ -3,40 +3,17 @@
 
 #include <cstdint>
 #include <ctime>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "app/driver/label_models.h"
+#include "app/driver/sent_labels.h"
 #include "app/web/page_guard.h"
 #include "view/label_picture.h"
 #include "view/label_stream.h"
 #include "view/png_writer.h"
 
 namespace {
-
-// The block last sent to a printer's device, byte for byte.
-struct last_label_t {
-  std::string block;
-  int jobId;
-  unsigned page;
-  time_t sent;
-  unsigned serial; // new for every label kept, so that a browser fetches each new picture
-};
-
-// The last label of each printer by printer ID: jobs on several printers store
-// while web clients read.
-std::mutex g_lastLabelsMutex;
-std::map<int, std::shared_ptr<const last_label_t>> g_lastLabels;
-unsigned g_labelsKept;
-
-// The printer's last label, or null when it has printed none since the start.
-std::shared_ptr<const last_label_t> find_last_label(int printerId) {
-  std::lock_guard<std::mutex> lock(g_lastLabelsMutex);
-  auto found = g_lastLabels.find(printerId);
-  return found == g_lastLabels.end() ? nullptr : found->second;
-}
 
 // The printer's resolution as the viewer takes it.
 int64_t printer_milli_dpi(pappl_printer_t *printer) {
@@ -181,19 +158,6 @@ bool serve_label_page(pappl_client_t *client, void *printerId) {
 }
 
 } // namespace
-
-void keep_last_label(pappl_printer_t *printer, pappl_job_t *job, unsigned page, std::string block) {
-  int printerId = papplPrinterGetID(printer);
-  std::lock_guard<std::mutex> lock(g_lastLabelsMutex);
-  g_lastLabels.erase(printerId);
-  try {
-    g_lastLabels.emplace(
-        printerId, std::make_shared<last_label_t>(last_label_t{
-                       std::move(block), papplJobGetID(job), page, time(nullptr), ++g_labelsKept}));
-  } catch (const std::bad_alloc &) {
-    // Without memory for the record the printer shows no last label, rather than an older one.
-  }
-}
 
 void add_last_label_page(pappl_printer_t *printer) {
   pappl_system_t *system = papplPrinterGetSystem(printer);
