@@ -305,9 +305,8 @@ int pappl_device_socket(pappl_device_t *device) {
 
 // PAPPL keeps the first resource registered for a path (resource.c:449), so a page
 // registered before PAPPL registers its own takes that path.
-bool pappl_take_system_home(pappl_system_t *system, pappl_resource_cb_t page) {
+void pappl_take_system_home(pappl_system_t *system, pappl_resource_cb_t page) {
   papplSystemAddResourceCallback(system, "/", "text/html", page, nullptr);
-  return true;
 }
 
 void pappl_take_printer_home(pappl_printer_t *printer, pappl_resource_cb_t page, void *printerId) {

@@ -34,7 +34,7 @@ time_t pappl_job_hold_until(pappl_job_t *job);
 int pappl_device_socket(pappl_device_t *device);
 
 // Serve the system's status page at "/" through page; before the system runs.
-bool pappl_take_system_home(pappl_system_t *system, pappl_resource_cb_t page);
+void pappl_take_system_home(pappl_system_t *system, pappl_resource_cb_t page);
 
 // Serve a printer's status page through page, with printerId as its data.
 void pappl_take_printer_home(pappl_printer_t *printer, pappl_resource_cb_t page, void *printerId);
