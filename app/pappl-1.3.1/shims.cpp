@@ -11,6 +11,7 @@
 #include "app/pappl-1.3.1/private.h"
 #include "app/queue/scheduler.h"
 #include "app/server/service_account.h"
+#include "app/server/state_file.h"
 #include "app/web/page_guard.h"
 
 namespace {
@@ -59,8 +60,17 @@ extern "C" pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int print
   }
   using create_t = pappl_printer_t *(*)(pappl_system_t *, int, const char *, const char *,
                                         const char *, const char *);
-  return original<create_t>("papplPrinterCreate")(system, printer_id, printer_name, driver_name,
-                                                  device_id, device_uri);
+  pappl_printer_t *printer = original<create_t>("papplPrinterCreate")(
+      system, printer_id, printer_name, driver_name, device_id, device_uri);
+  // A printer that cannot be saved would be gone at the next start: the client is told
+  // (PAPPL answers with errno's text) and the printer is not added.
+  if (printer && !save_added_printer(system)) {
+    int error = errno ? errno : EIO;
+    papplPrinterDelete(printer);
+    errno = error;
+    return nullptr;
+  }
+  return printer;
 }
 
 extern "C" pappl_device_t *papplDeviceOpen(const char *device_uri, const char *name,

@@ -44,7 +44,9 @@ bool replace_file(const std::string &path, const std::function<bool(const char *
     sync_path(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY);
     return true;
   }
+  int saved = errno;
   unlink(newPath.c_str());
+  errno = saved;
   return false;
 }
 

@@ -8,7 +8,8 @@
 
 // Replace path by what write puts in the file it is given (path + ".new"): the new file
 // is written, checked, synced and renamed over the old one. False, with the old file
-// left as it was and the new one removed, when any step fails; *error says which.
+// left as it was and the new one removed, when any step fails; *error says which, and
+// errno is the failing step's.
 bool replace_file(const std::string &path, const std::function<bool(const char *newPath)> &write,
                   std::string *error);
 

@@ -124,7 +124,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   restore_label_settings(system, stateFile);
   // An admin group kept in the state file gives way to the command line's.
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);
-  papplSystemSetSaveCallback(system, save_label_state, stateFile);
+  keep_label_state(system, stateFile);
   tend_job_queues(system, save_label_state, stateFile);
   return system;
 }

@@ -1,23 +1,109 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/server/state_file.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 
 #include "app/server/atomic_file.h"
 #include "app/server/saved_settings.h"
 
+namespace {
+
+// The state file of the system, for saves that PAPPL's callback does not make.
+const char *g_stateFile;
+
+// Read fd to its end.
+void read_all(int fd, std::string *text, int *error) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      *error = errno;
+    if (got <= 0)
+      return;
+    text->append(buffer, static_cast<size_t>(got));
+  }
+}
+
+// PAPPL's state as it writes it. PAPPL checks none of its writes, so on a full disk it
+// leaves a short file and reports it saved: it writes into a FIFO here instead (libcups
+// opens no pipe by a /proc link), and the bytes go to the disk through code that checks
+// every step.
+bool capture_state(pappl_system_t *system, std::string *text, std::string *error) {
+  std::string directory = std::string(papplGetTempDir()) + "/strobane-state.XXXXXX";
+  if (!mkdtemp(directory.data())) {
+    *error = "Unable to make a folder for the state in " + std::string(papplGetTempDir()) + ": " +
+             strerror(errno);
+    return false;
+  }
+  std::string fifo = directory + "/state";
+  bool saved = false;
+  int readError = 0;
+  // The reading end is opened first, and a writing end of our own is held until PAPPL
+  // is done, so that the reader neither waits for PAPPL to open the FIFO nor ends early.
+  int input = -1, keeper = -1;
+  if (mkfifo(fifo.c_str(), 0600) ||
+      (input = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0 ||
+      (keeper = open(fifo.c_str(), O_WRONLY | O_CLOEXEC)) < 0 || fcntl(input, F_SETFL, 0)) {
+    *error = "Unable to make a FIFO for the state: " + std::string(strerror(errno));
+  } else {
+    try {
+      std::thread reader(read_all, input, text, &readError);
+      saved = papplSystemSaveState(system, fifo.c_str());
+      close(keeper);
+      keeper = -1;
+      reader.join();
+    } catch (const std::system_error &failure) {
+      *error = std::string("Unable to read the state: ") + failure.what();
+    }
+  }
+  if (keeper >= 0)
+    close(keeper);
+  if (input >= 0)
+    close(input);
+  unlink(fifo.c_str());
+  rmdir(directory.c_str());
+  if (!error->empty())
+    return false;
+  if (!saved || readError || text->empty()) {
+    *error = readError ? std::string("Unable to read the state: ") + strerror(readError)
+                       : "PAPPL wrote no state";
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+void keep_label_state(pappl_system_t *system, const char *stateFile) {
+  g_stateFile = stateFile;
+  papplSystemSetSaveCallback(system, save_label_state, const_cast<char *>(stateFile));
+}
+
 bool save_label_state(pappl_system_t *system, void *data) {
   const char *stateFile = static_cast<const char *>(data);
   bool settingsSaved = save_label_settings(system, stateFile);
-  // PAPPL writes the state in place, so a stop or a crash during the write would lose
-  // every printer: it writes a new file here, which replaces the old one once whole.
-  std::string error;
-  if (!replace_file(
-          stateFile,
-          [system](const char *newPath) { return papplSystemSaveState(system, newPath); },
-          &error)) {
+  std::string text, error;
+  if (!capture_state(system, &text, &error) || !replace_file_with_text(stateFile, text, &error)) {
+    int saved = errno;
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "The printers were not saved: %s.", error.c_str());
+    errno = saved;
     return false;
   }
   return settingsSaved;
+}
+
+bool save_added_printer(pappl_system_t *system) {
+  if (!g_stateFile || !papplSystemIsRunning(system))
+    return true;
+  return save_label_state(system, const_cast<char *>(g_stateFile));
 }

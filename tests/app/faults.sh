@@ -3,7 +3,9 @@
 # As root: faults that the server meets for real. Served as an account of its own, held
 # at a process limit of 1, it cannot make a thread for a held job when the job's time
 # comes: the job ends aborted with the reason, and once threads can be made again the
-# next job prints.
+# next job prints. With its state on a small tmpfs that fills up, a printer added is
+# refused with the system's reason, the state and settings files stay whole, and after a
+# restart the printers are those saved before.
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: the server must run as an account of its own, which only root can start"
   exit 77
@@ -11,11 +13,61 @@ fi
 # shellcheck source=tests/app/lib.sh
 . "$(dirname "$0")/lib.sh"
 
-# Remove the runtime files that a server of another account makes under /run.
+# Stop the server, remove the runtime files that a server of another account makes
+# under /run, and unmount the small disk.
 faults_clean() {
   [ -z "$app_pid" ] || stop "$app_pid"
   app_pid=
   rm -rf "/run/$name" "/run/$name.sock"
+  ! mountpoint -q "$work/disk" || umount "$work/disk"
+}
+
+# Start the server with its state, spool and devices on the small disk, as root.
+start_on_disk() {
+  start_printer_app "$work/$name" "$work/disk" -o server-options=no-tls \
+    -o log-file="$work/disk.log"
+}
+
+# The printers the running server has, one name a line.
+printer_names() {
+  "$work/$name" printers | sort | tr '\n' ' '
+}
+
+# Fill the small disk while a printer is added: the addition is refused and nothing saved
+# before is lost.
+full_disk() {
+  mkdir -p "$work/disk"
+  if ! mount -t tmpfs -o size=256k tmpfs "$work/disk" 2>/dev/null; then
+    echo "faults: the full disk is not tried: a tmpfs cannot be mounted here"
+    return
+  fi
+  mkdir "$work/disk/spool"
+  : >"$work/disk/label.prn"
+  start_on_disk
+  "$work/$name" add -d kept -m strb203 -v "file://$work/disk/label.prn" ||
+    fail "could not add a printer before the disk filled"
+  for _ in $(seq 50); do
+    grep -q "kept" "$work/disk/app.state" 2>/dev/null && break
+    sleep 0.1
+  done
+  cp "$work/disk/app.state" "$work/state.before"
+  cp "$work/disk/app.state.settings" "$work/settings.before"
+  dd if=/dev/zero of="$work/disk/fill" bs=4k 2>/dev/null || true
+  local got
+  ! got=$("$work/$name" add -d lost -m strb203 -v "file://$work/disk/label.prn" 2>&1) ||
+    fail "a printer was added while the state could not be saved"
+  [[ "$got" == *"No space left on device"* ]] || fail "the refusal does not say why: $got"
+  grep -q "The printers were not saved: .*No space left on device" "$work/disk.log" ||
+    fail "the failed save is not in the log"
+  sleep 1.5
+  cmp -s "$work/disk/app.state" "$work/state.before" || fail "the state file changed on a full disk"
+  cmp -s "$work/disk/app.state.settings" "$work/settings.before" ||
+    fail "the settings file changed on a full disk"
+  rm "$work/disk/fill"
+  stop "$app_pid"
+  start_on_disk
+  [ "$(printer_names)" = "kept " ] || fail "after a restart the printers are $(printer_names)"
+  echo "faults: a full disk refuses the printer added and keeps the state saved before"
 }
 
 part_faults() {
@@ -59,6 +111,8 @@ part_faults() {
   [ "$state" = completed ] || fail "the next job ended $state: $message"
   "$viewer" --check "$work/svc/label.prn" >/dev/null || fail "the next job's label is not whole"
   echo "faults: a job without a thread ends aborted with the reason, and the next job prints"
+  faults_clean
+  full_disk
 }
 
 part_faults
