@@ -6,6 +6,7 @@
 // (app/pappl-1.3.1/shims.cpp); job_order.cpp decides whose turn it is.
 #include "app/queue/scheduler.h"
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -113,6 +114,20 @@ void release_due_jobs(pappl_printer_t *printer) {
     }
 }
 
+// PAPPL reports a short write to a job's spool file with the errno it did not set
+// ("Unable to write print file: Success"). Less written than asked to a regular file,
+// without an error, is a full disk: the client is told so.
+void mend_spool_message(pappl_client_t *client) {
+  static const char kUnset[] = "Unable to write print file: Success";
+  ipp_t *response = papplClientGetResponse(client);
+  ipp_attribute_t *message =
+      response ? ippFindAttribute(response, "status-message", IPP_TAG_TEXT) : nullptr;
+  const char *text = message ? ippGetString(message, 0, nullptr) : nullptr;
+  if (text && !strcmp(text, kUnset))
+    ippSetString(response, &message, 0,
+                 (std::string("Unable to write print file: ") + strerror(ENOSPC)).c_str());
+}
+
 void add_printer(pappl_printer_t *printer, void *data) {
   static_cast<std::vector<pappl_printer_t *> *>(data)->push_back(printer);
 }
@@ -188,6 +203,7 @@ void check_printer_jobs(pappl_printer_t *printer) {
 void receive_job_document(pappl_client_t *client, pappl_job_t *job) {
   if (!is_raster_format(papplJobGetFormat(job))) {
     pappl_copy_document(client, job);
+    mend_spool_message(client);
     return;
   }
   pappl_printer_t *printer = papplJobGetPrinter(job);

@@ -44,6 +44,7 @@ full_disk() {
   mkdir "$work/disk/spool"
   : >"$work/disk/label.prn"
   start_on_disk
+  uri="ipp://127.0.0.1:$port/ipp/print"
   "$work/$name" add -d kept -m strb203 -v "file://$work/disk/label.prn" ||
     fail "could not add a printer before the disk filled"
   for _ in $(seq 50); do
@@ -59,6 +60,11 @@ full_disk() {
   [[ "$got" == *"No space left on device"* ]] || fail "the refusal does not say why: $got"
   grep -q "The printers were not saved: .*No space left on device" "$work/disk.log" ||
     fail "the failed save is not in the log"
+  # A job whose document cannot be spooled is refused with the reason.
+  got=$(ipptool -tv -f "$work/label.png" -d filetype=image/png "$uri/kept" \
+    "$tests/print-job.test" 2>&1) && fail "a job was spooled on a full disk"
+  [[ "$got" == *"Unable to "*" print file: No space left on device"* ]] ||
+    fail "the refused job's message: $(echo "$got" | grep -i "status-message")"
   sleep 1.5
   cmp -s "$work/disk/app.state" "$work/state.before" || fail "the state file changed on a full disk"
   cmp -s "$work/disk/app.state.settings" "$work/settings.before" ||
