@@ -281,8 +281,11 @@ void pappl_copy_document(pappl_client_t *client, pappl_job_t *job) {
 void pappl_abort_job(pappl_job_t *job, const char *message) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
   papplJobSetMessage(job, "%s", message);
-  // PAPPL's cancel moves a job that has not begun out of the queue, with its spool file;
-  // the state it leaves is then made what it is: aborted by the system.
+  // PAPPL's cancel moves a job that is not processing out of the queue, with its spool
+  // file; the state it leaves is then made what it is: aborted by the system. A job
+  // restored as processing has no thread, so it is made pending for the cancel.
+  if (papplJobGetState(job) == IPP_JSTATE_PROCESSING)
+    g_setJobState(job, IPP_JSTATE_PENDING);
   papplJobCancel(job);
   g_setJobState(job, IPP_JSTATE_ABORTED);
 }

@@ -24,7 +24,7 @@ void pappl_process_job(pappl_job_t *job);
 // Read a job's document from its client as PAPPL does (streamed raster or a spool file).
 void pappl_copy_document(pappl_client_t *client, pappl_job_t *job);
 
-// End a job that never started as aborted, with its message; it leaves the queue.
+// End a job that has no thread as aborted, with its message; it leaves the queue.
 void pappl_abort_job(pappl_job_t *job, const char *message);
 
 // When a held job is due for release; 0 for a job held indefinitely or not held.

@@ -172,6 +172,17 @@ bool tend_printers(pappl_system_t *system, void *data) {
 
 } // namespace
 
+void end_jobs_cut_short(pappl_system_t *system) {
+  std::vector<pappl_printer_t *> printers;
+  papplSystemIteratePrinters(system, add_printer, &printers);
+  for (pappl_printer_t *printer : printers)
+    for (const queued_job_t &queued : active_jobs(printer, nullptr))
+      if (queued.state == IPP_JSTATE_PROCESSING)
+        if (pappl_job_t *job = papplPrinterFindJob(printer, queued.id))
+          pappl_abort_job(job, "The printer application ended while this job printed: its "
+                               "labels may not all have come out.");
+}
+
 void check_printer_jobs(pappl_printer_t *printer) {
   if (!printer || papplPrinterIsDeleted(printer))
     return;

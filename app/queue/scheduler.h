@@ -10,6 +10,10 @@
 void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),
                      void *saveData);
 
+// End the jobs that the state file brings back as printing: the server that printed them
+// was killed, and no thread prints them now. Call it once the state is loaded.
+void end_jobs_cut_short(pappl_system_t *system);
+
 // Start the printer's next job if it is its turn; PAPPL asks whenever a job arrives or ends.
 void check_printer_jobs(pappl_printer_t *printer);
 

@@ -121,6 +121,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     return nullptr;
   }
   papplSystemLoadState(system, stateFile);
+  end_jobs_cut_short(system);
   restore_label_settings(system, stateFile);
   // An admin group kept in the state file gives way to the command line's.
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);

@@ -5,7 +5,9 @@
 # comes: the job ends aborted with the reason, and once threads can be made again the
 # next job prints. With its state on a small tmpfs that fills up, a printer added is
 # refused with the system's reason, the state and settings files stay whole, and after a
-# restart the printers are those saved before.
+# restart the printers are those saved before. Killed (SIGKILL) in the middle of a job
+# to the virtual printer and started again, the job that was printing ends aborted with a
+# reason that says so, a later job prints, and a waiting job can be cancelled.
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: the server must run as an account of its own, which only root can start"
   exit 77
@@ -76,6 +78,58 @@ full_disk() {
   echo "faults: a full disk refuses the printer added and keeps the state saved before"
 }
 
+# The state of job JOB on PRINTER and its message as they are now, as "STATE: MESSAGE".
+job_said() {
+  local got
+  wait_test | sed '/REPEAT-NO-MATCH/d' >"$work/state.test"
+  got=$(ipptool -t -d job="$2" "$uri/$1" "$work/state.test" 2>&1) || true
+  echo "$(echo "$got" | sed -n 's/^ *job-state (enum) = //p' | tail -n 1):" \
+    "$(echo "$got" | sed -n 's/^ *job-state-message (textWithoutLanguage) = //p' | tail -n 1)"
+}
+
+# Kill the server while it prints six labels on the virtual printer, and start it again.
+killed_mid_job() {
+  local vport vprinter_pid printing waiting
+  mkdir -p "$work/killed/spool"
+  start_virtual_printer "$vprinter" "$work" /dev/null --time-scale 1
+  stall_pids=$vprinter_pid
+  start_printer_app "$work/$name" "$work/killed" -o server-options=no-tls
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  "$work/$name" add -d virtual -m strb203 -v "socket://127.0.0.1:$vport" ||
+    fail "could not add the virtual printer"
+  : >"$work/killed/label.prn"
+  "$work/$name" add -d label -m strb203 -v "file://$work/killed/label.prn" ||
+    fail "could not add a file printer"
+  "$work/$name" pause -d label
+  job_test copies=6 >"$work/six.test"
+  printing=$(ipptool -t -d filetype=image/png -f "$work/label.png" "$uri/virtual" \
+    "$work/six.test" | sed -n 's/^ *job-id (integer) = //p')
+  [ -n "$printing" ] || fail "the job of six labels was not taken"
+  for _ in $(seq 150); do
+    grep -q "^label 1 " "$work/virtual.out" && break
+    sleep 0.1
+  done
+  grep -q "^label 1 " "$work/virtual.out" || fail "no label came out before the kill"
+  waiting=$("$work/$name" submit -d label "$work/label.png" | sed -n 's/.*-\([0-9]*\)$/\1/p')
+  [ -n "$waiting" ] || fail "could not queue a job"
+  sleep 1.2
+  kill -KILL "$app_pid"
+  wait "$app_pid" 2>/dev/null || true
+  app_pid=
+  start_printer_app "$work/$name" "$work/killed" -o server-options=no-tls
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  [ "$(job_said virtual "$printing")" = "aborted: The printer application ended while this job printed: its labels may not all have come out." ] ||
+    fail "the job cut by the kill: $(job_said virtual "$printing")"
+  "$work/$name" cancel -d label -j "$waiting" || fail "the waiting job could not be cancelled"
+  [[ "$(job_said label "$waiting")" == canceled:* ]] ||
+    fail "the cancelled job: $(job_said label "$waiting")"
+  "$work/$name" resume -d label
+  print_job after label "$work/label.png" image/png
+  [ "$state" = completed ] && [ -s "$work/killed/label.prn" ] ||
+    fail "the job after the restart ended $state: $message"
+  echo "faults: a job cut by a kill ends aborted with the reason, and the queue goes on"
+}
+
 part_faults() {
   undo_part=faults_clean
   mkdir -p "$work/svc/spool"
@@ -119,6 +173,8 @@ part_faults() {
   echo "faults: a job without a thread ends aborted with the reason, and the next job prints"
   faults_clean
   full_disk
+  faults_clean
+  killed_mid_job
 }
 
 part_faults
