@@ -74,4 +74,31 @@ TEST(JobOrder, HeldJobsAreDueAtTheirTimeAndNotBefore) {
   EXPECT_EQ(jobs_due(jobs, 1000), (std::vector<int>{1, 2}));
 }
 
+TEST(JobOrder, AStopWaitsForJobsSendingBlocksWithinItsBoundAndRequeuesTheRest) {
+  struct Case {
+    const char *what;
+    std::vector<queued_job_t> jobs;
+    double stopping;
+    bool wait;
+    std::vector<int> requeue;
+  } cases[] = {
+      {"no job", {}, 0, false, {}},
+      {"pending and held jobs stay as they are",
+       {{1, kPending, true, 0, false}, {2, kHeld, true, 0, false}},
+       0,
+       false,
+       {}},
+      {"a job sending its blocks", {{3, kPrinting, true, 0, true}}, 0, true, {}},
+      {"a job sending just before the bound", {{3, kPrinting, true, 0, true}}, 9.9, true, {}},
+      {"a job sending at the bound", {{3, kPrinting, true, 0, true}}, 10, false, {}},
+      {"a job waiting for its printer", {{4, kPrinting, true, 0, false}}, 0, false, {4}},
+      {"both", {{4, kPrinting, true, 0, false}, {5, kPrinting, true, 0, true}}, 0, true, {4}},
+  };
+  for (const Case &c : cases) {
+    stop_plan_t plan = plan_stop(c.jobs, c.stopping);
+    EXPECT_EQ(plan.wait, c.wait) << c.what;
+    EXPECT_EQ(plan.requeue, c.requeue) << c.what;
+  }
+}
+
 } // namespace

@@ -29,6 +29,8 @@ const replacement_t kReplacements[] = {
     {"papplJobGetName", reinterpret_cast<void *>(&papplJobGetName)},
     {"papplJobGetUsername", reinterpret_cast<void *>(&papplJobGetUsername)},
     {"papplPrinterCreate", reinterpret_cast<void *>(&papplPrinterCreate)},
+    {"papplPrinterPause", reinterpret_cast<void *>(&papplPrinterPause)},
+    {"papplPrinterResume", reinterpret_cast<void *>(&papplPrinterResume)},
     {"papplDeviceOpen", reinterpret_cast<void *>(&papplDeviceOpen)},
     {"papplSystemAddListeners", reinterpret_cast<void *>(&papplSystemAddListeners)},
     {"papplDeviceList", reinterpret_cast<void *>(&papplDeviceList)},
@@ -288,6 +290,10 @@ void pappl_abort_job(pappl_job_t *job, const char *message) {
     g_setJobState(job, IPP_JSTATE_PENDING);
   papplJobCancel(job);
   g_setJobState(job, IPP_JSTATE_ABORTED);
+}
+
+void pappl_requeue_job(pappl_job_t *job) {
+  g_setJobState(job, IPP_JSTATE_PENDING);
 }
 
 time_t pappl_job_hold_until(pappl_job_t *job) {

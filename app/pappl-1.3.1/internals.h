@@ -27,6 +27,10 @@ void pappl_copy_document(pappl_client_t *client, pappl_job_t *job);
 // End a job that has no thread as aborted, with its message; it leaves the queue.
 void pappl_abort_job(pappl_job_t *job, const char *message);
 
+// Put a job that waits for its printer back in the queue as pending, for the state saved
+// at a stop: it prints after the next start.
+void pappl_requeue_job(pappl_job_t *job);
+
 // When a held job is due for release; 0 for a job held indefinitely or not held.
 time_t pappl_job_hold_until(pappl_job_t *job);
 

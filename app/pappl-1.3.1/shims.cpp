@@ -10,6 +10,7 @@
 #include "app/access/device_rule.h"
 #include "app/pappl-1.3.1/private.h"
 #include "app/queue/scheduler.h"
+#include "app/server/saved_settings.h"
 #include "app/server/service_account.h"
 #include "app/server/state_file.h"
 #include "app/web/page_guard.h"
@@ -83,6 +84,20 @@ extern "C" pappl_device_t *papplDeviceOpen(const char *device_uri, const char *n
   }
   using open_t = pappl_device_t *(*)(const char *, const char *, pappl_deverror_cb_t, void *);
   return original<open_t>("papplDeviceOpen")(device_uri, name, err_cb, err_data);
+}
+
+// PAPPL stops a printer whose device cannot be opened as it stops a paused one (state
+// stopped, no reason, job-process.c:1098): the pause that is kept is the person's.
+extern "C" void papplPrinterPause(pappl_printer_t *printer) {
+  if (printer)
+    note_printer_paused(printer, true);
+  original<void (*)(pappl_printer_t *)>("papplPrinterPause")(printer);
+}
+
+extern "C" void papplPrinterResume(pappl_printer_t *printer) {
+  if (printer)
+    note_printer_paused(printer, false);
+  original<void (*)(pappl_printer_t *)>("papplPrinterResume")(printer);
 }
 
 extern "C" bool papplSystemAddListeners(pappl_system_t *system, const char *name) {

@@ -56,3 +56,16 @@ std::vector<int> jobs_due(const std::vector<queued_job_t> &jobs, time_t now) {
       due.push_back(job.id);
   return due;
 }
+
+stop_plan_t plan_stop(const std::vector<queued_job_t> &jobs, double stoppingSeconds) {
+  stop_plan_t plan{false, {}};
+  for (const queued_job_t &job : jobs) {
+    if (job.state != IPP_JSTATE_PROCESSING)
+      continue;
+    if (!job.sending)
+      plan.requeue.push_back(job.id);
+    else if (stoppingSeconds < kStopWaitSeconds)
+      plan.wait = true;
+  }
+  return plan;
+}

@@ -12,8 +12,9 @@
 struct queued_job_t {
   int id;
   ipp_jstate_t state;
-  bool spooled;     // its document is in the spool; a streamed raster job's is not
-  time_t holdUntil; // when a held job is due; 0 when held indefinitely
+  bool spooled;         // its document is in the spool; a streamed raster job's is not
+  time_t holdUntil;     // when a held job is due; 0 when held indefinitely
+  bool sending = false; // the driver has begun sending its blocks to the printer
 };
 
 // What else decides the printer's turn.
@@ -32,6 +33,19 @@ int next_job_to_start(const std::vector<queued_job_t> &jobs, const printer_turn_
 // the printer is free, to end without printing, never beside another job.
 bool raster_job_may_stream(int id, bool ending, const std::vector<queued_job_t> &others,
                            const printer_turn_t &turn);
+
+// How long a stop waits for a job that is sending its blocks, which it ends at the next
+// block: a printer that takes its data slowly, or not at all, holds the stop no longer.
+inline constexpr double kStopWaitSeconds = 10.0;
+
+// What a stop does with a printer's jobs: waits for those that send their blocks, within
+// the bound, and puts back in the queue those that wait for their printer (processing,
+// nothing sent), to print after the next start.
+struct stop_plan_t {
+  bool wait;
+  std::vector<int> requeue;
+};
+stop_plan_t plan_stop(const std::vector<queued_job_t> &jobs, double stoppingSeconds);
 
 // The held jobs whose time has come at now.
 std::vector<int> jobs_due(const std::vector<queued_job_t> &jobs, time_t now);

@@ -7,6 +7,7 @@
 #include "app/queue/scheduler.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -46,8 +47,10 @@ void add_job(pappl_job_t *job, void *data) {
   if (job == list->self)
     return;
   ipp_jstate_t state = papplJobGetState(job);
+  // The driver keeps its state on a job from its first block to its end.
   list->jobs.push_back({papplJobGetID(job), state, papplJobGetFilename(job) != nullptr,
-                        state == IPP_JSTATE_HELD ? pappl_job_hold_until(job) : 0});
+                        state == IPP_JSTATE_HELD ? pappl_job_hold_until(job) : 0,
+                        papplJobGetData(job) != nullptr});
 }
 
 std::vector<queued_job_t> active_jobs(pappl_printer_t *printer, pappl_job_t *self) {
@@ -140,8 +143,8 @@ struct stop_watch_t {
 
 // Every second: release held jobs that are due and start the jobs that wait (those
 // restored from the state file have no other call to start them); once a stop is asked
-// for and no job prints, save the state and end at once, since PAPPL would wait up to a
-// minute for the jobs not begun.
+// for, end as soon as no job sends its blocks (within a bound), saving the state, since
+// PAPPL would wait up to a minute for the jobs not begun and for ever for a printer.
 bool tend_printers(pappl_system_t *system, void *data) {
   watch_for_stop();
   std::vector<pappl_printer_t *> printers;
@@ -153,16 +156,34 @@ bool tend_printers(pappl_system_t *system, void *data) {
     }
     return true;
   }
-  {
-    std::lock_guard<std::mutex> lock(g_queue_lock);
-    for (pappl_printer_t *printer : printers) {
-      const printer_queue_t &queue = g_queues[printer];
-      for (const queued_job_t &job : active_jobs(printer, nullptr))
-        if (job.state == IPP_JSTATE_PROCESSING)
-          return true;
-      if (queue.streaming || queue.running)
-        return true;
-    }
+  // The stop waits for the jobs that send their blocks, within a bound; a job that waits
+  // for its printer is put back in the queue, and the server ends.
+  static const auto stopStart = std::chrono::steady_clock::now();
+  double stopping =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - stopStart).count();
+  std::vector<std::pair<pappl_printer_t *, stop_plan_t>> plans;
+  for (pappl_printer_t *printer : printers) {
+    plans.emplace_back(printer, plan_stop(active_jobs(printer, nullptr), stopping));
+    if (plans.back().second.wait)
+      return true;
+  }
+  for (const auto &[printer, plan] : plans) {
+    for (int id : plan.requeue)
+      if (pappl_job_t *job = papplPrinterFindJob(printer, id)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                    "Waiting for its printer when the application stopped: it prints after the "
+                    "next start.");
+        pappl_requeue_job(job);
+      }
+    for (const queued_job_t &job : active_jobs(printer, nullptr))
+      if (job.state == IPP_JSTATE_PROCESSING)
+        if (pappl_job_t *cut = papplPrinterFindJob(printer, job.id)) {
+          papplLogJob(cut, PAPPL_LOGLEVEL_WARN,
+                      "Still sending to its printer %.0f s after the stop: the application "
+                      "stops without it.",
+                      kStopWaitSeconds);
+          papplJobSetMessage(cut, "The printer application stopped while this job printed.");
+        }
   }
   auto *watch = static_cast<stop_watch_t *>(data);
   watch->save(system, watch->saveData);
@@ -248,5 +269,7 @@ void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void
                      void *saveData) {
   static stop_watch_t watch;
   watch = {save, saveData};
-  papplSystemAddTimerCallback(system, 0, 1, tend_printers, &watch);
+  // The first run comes at once, as the server starts, so that a stop is noticed even
+  // in its first second: PAPPL installs its own signal handler just before.
+  papplSystemAddTimerCallback(system, time(nullptr), 1, tend_printers, &watch);
 }

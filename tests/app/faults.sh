@@ -7,7 +7,9 @@
 # refused with the system's reason, the state and settings files stay whole, and after a
 # restart the printers are those saved before. Killed (SIGKILL) in the middle of a job
 # to the virtual printer and started again, the job that was printing ends aborted with a
-# reason that says so, a later job prints, and a waiting job can be cancelled.
+# reason that says so, a later job prints, and a waiting job can be cancelled. Stopped
+# while a job waits for a printer that is away, it ends within seconds and the job prints
+# after the next start.
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: the server must run as an account of its own, which only root can start"
   exit 77
@@ -127,7 +129,43 @@ killed_mid_job() {
   print_job after label "$work/label.png" image/png
   [ "$state" = completed ] && [ -s "$work/killed/label.prn" ] ||
     fail "the job after the restart ended $state: $message"
+  kill "$vprinter_pid"
+  wait "$vprinter_pid" 2>/dev/null || true
+  stall_pids=
   echo "faults: a job cut by a kill ends aborted with the reason, and the queue goes on"
+}
+
+# Stop the server while its job waits for a printer that cannot be reached: it ends
+# within seconds, and the job prints after the next start once the printer is there.
+stopped_waiting_for_printer() {
+  local vport vprinter_pid t0 waited
+  mkdir -p "$work/away/spool"
+  vport=$(free_port)
+  start_printer_app "$work/$name" "$work/away" -o server-options=no-tls
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  "$work/$name" add -d away -m strb203 -v "socket://127.0.0.1:$vport" ||
+    fail "could not add the printer that is away"
+  "$work/$name" submit -d away "$work/label.png" >/dev/null || fail "could not queue a job"
+  for _ in $(seq 50); do
+    grep -q "Unable to open device" "$work/away/app.log" && break
+    sleep 0.1
+  done
+  t0=$(date +%s%N)
+  stop "$app_pid"
+  waited=$((($(date +%s%N) - t0) / 1000000))
+  app_pid=
+  [ "$waited" -lt 5000 ] || fail "the stop took $waited ms"
+  grep -q "Waiting for its printer when the application stopped" "$work/away/app.log" ||
+    fail "the log does not say what the stop left"
+  start_virtual_printer "$vprinter" "$work" /dev/null --port "$vport"
+  stall_pids=$vprinter_pid
+  start_printer_app "$work/$name" "$work/away" -o server-options=no-tls
+  for _ in $(seq 100); do
+    grep -q "^label 1 " "$work/virtual.out" && break
+    sleep 0.1
+  done
+  grep -q "^label 1 " "$work/virtual.out" || fail "the job left by the stop did not print"
+  echo "faults: a stop while a job waits for its printer ends at once, and the job prints later"
 }
 
 part_faults() {
@@ -175,6 +213,8 @@ part_faults() {
   full_disk
   faults_clean
   killed_mid_job
+  faults_clean
+  stopped_waiting_for_printer
 }
 
 part_faults
