@@ -31,6 +31,10 @@ int main(int argc, char *argv[]) {
     return 1;
   }
   command_line_t line = read_command_line(argc, argv);
+  if (!line.error.empty()) {
+    fprintf(stderr, "%s: %s\n", baseName, line.error.c_str());
+    return 1;
+  }
   if (line.needsServer && !local_server_answers(baseName)) {
     fprintf(stderr,
             "%s: No server is running; start one with \"%s server\" or \"systemctl start "

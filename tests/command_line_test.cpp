@@ -70,4 +70,23 @@ TEST(CommandLine, CopiesBecomeAnOptionAndTheSubcommandSaysWhatItNeeds) {
   }
 }
 
+TEST(CommandLine, ACopyCountIsANumberFrom1To999) {
+  struct Case {
+    const char *count;
+    bool good;
+  } cases[] = {{"1", true},       {"999", true},  {"0", false}, {"1000", false},
+               {"100000", false}, {"abc", false}, {"", false},  {"-2", false},
+               {"2x", false},     {" 2", false},  {"007", true}};
+  for (const Case &c : cases) {
+    for (const char *flag : {"-n", "-c"}) {
+      command_line_t line = read({"app", "submit", flag, c.count, "label.png"});
+      EXPECT_EQ(line.error.empty(), c.good) << flag << " '" << c.count << "'";
+      if (!c.good) {
+        EXPECT_EQ(line.error, std::string("Bad copy count '") + c.count + "' for " + flag +
+                                  ": give a number from 1 to 999.");
+      }
+    }
+  }
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "app/access/device_rule.h"
+#include "app/access/printer_name.h"
 
 namespace {
 
@@ -68,6 +69,22 @@ TEST_F(DeviceRule, TheReasonSaysHowToAllowFilesOrWhereTheyMayGo) {
   reason.clear();
   is_device_allowed("file:///etc/x.prn", allowed.c_str(), &reason);
   EXPECT_EQ(reason, "/etc/x.prn is outside the directory allowed for file devices, " + allowed);
+}
+
+TEST(PrinterName, NamesThatAPathCanReachAgain) {
+  struct Case {
+    const char *name;
+    bool allowed;
+  } cases[] = {
+      {"label", true},   {"label300", true}, {"_spare", true},     {"by-ann.2", true},
+      {"../x", false},   {"a/b", false},     {".hidden", false},   {"-x", false},
+      {"9lives", false}, {"", false},        {"two words", false}, {"caf\xc3\xa9", false},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(is_printer_name(c.name), c.allowed) << c.name;
+  EXPECT_TRUE(is_printer_name(std::string(127, 'a').c_str()));
+  EXPECT_FALSE(is_printer_name(std::string(128, 'a').c_str()));
+  EXPECT_FALSE(is_printer_name(nullptr));
 }
 
 } // namespace

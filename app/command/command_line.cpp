@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/command/command_line.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <pappl/pappl.h>
 #include <sys/socket.h>
@@ -29,6 +30,14 @@ bool is_one_of(const std::string &word, const char *const *list, size_t count) {
   return false;
 }
 
+// Whether text is a copy count a job may ask for: digits only, 1 to kMaxCopies.
+bool is_copy_count(const char *text) {
+  if (!*text || strlen(text) > 3 || strspn(text, "0123456789") != strlen(text))
+    return false;
+  int count = atoi(text);
+  return count >= 1 && count <= kMaxCopies;
+}
+
 // True when something listens on the Unix socket at path.
 bool socket_answers(const std::string &path) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -50,8 +59,12 @@ command_line_t read_command_line(int argc, char *argv[]) {
   for (int i = 0; i < argc; i++) {
     std::string argument = argv[i];
     if (i > 0 && (argument == "-n" || argument == "-c") && i + 1 < argc) {
+      const char *count = argv[++i];
+      if (!is_copy_count(count) && line.error.empty())
+        line.error = "Bad copy count '" + std::string(count) + "' for " + argument +
+                     ": give a number from 1 to " + std::to_string(kMaxCopies) + ".";
       line.arguments.push_back("-o");
-      line.arguments.push_back(std::string("copies=") + argv[++i]);
+      line.arguments.push_back(std::string("copies=") + count);
       continue;
     }
     line.arguments.push_back(argument);

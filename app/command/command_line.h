@@ -11,10 +11,15 @@ struct command_line_t {
   std::string subcommand;             // "submit" when none is named
   bool serve;                         // true for the server, false for a bare system
   bool needsServer;                   // talks to the local server's socket
+  std::string error;                  // what is wrong with the line, for standard error
 };
 
+// The copies a job may ask for, as the printer advertises them.
+inline constexpr int kMaxCopies = 999;
+
 // Read argv: PAPPL 1.3.1 drops the copy count of "-n" and refuses the "-c" that its
-// "options" sub-command lists, so both become "-o copies=N".
+// "options" sub-command lists, so both become "-o copies=N"; a count that is no number
+// from 1 to kMaxCopies, which PAPPL would print once, is an error.
 command_line_t read_command_line(int argc, char *argv[]);
 
 // True when the local server's socket answers, for this user or for root; PAPPL would

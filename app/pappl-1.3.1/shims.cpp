@@ -8,6 +8,7 @@
 
 #include "app/access/access_policy.h"
 #include "app/access/device_rule.h"
+#include "app/access/printer_name.h"
 #include "app/pappl-1.3.1/private.h"
 #include "app/queue/scheduler.h"
 #include "app/server/saved_settings.h"
@@ -53,6 +54,13 @@ extern "C" pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int print
                                                const char *printer_name, const char *driver_name,
                                                const char *device_id, const char *device_uri) {
   std::string reason;
+  if (!is_printer_name(printer_name)) {
+    // PAPPL answers this errno with the rule for names.
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' refused: its name is not allowed.",
+             printer_name ? printer_name : "");
+    errno = EINVAL;
+    return nullptr;
+  }
   if (!may_use_device(device_uri, &reason)) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' refused: %s.",
              printer_name ? printer_name : "", reason.c_str());

@@ -177,6 +177,14 @@ EOF
   done <<'EOF'
 -n 2
 EOF
+  # A copy count or a printer name that cannot be kept is an error, not one copy or a
+  # printer that no command reaches again (command_line_test and device_rule_test have
+  # the rules).
+  ! got=$("$work/$name" submit -d label -n 0 "$work/label.png" 2>&1) || fail "-n 0 printed"
+  [[ "$got" == *"Bad copy count '0' for -n"* ]] || fail "-n 0: $got"
+  ! got=$("$work/$name" add -d ../x -m strb203 -v "file://$work/out/label.prn" 2>&1) ||
+    fail "a printer named ../x was added"
+  [[ "$got" == *"Printer names must start with a letter"* ]] || fail "add -d ../x: $got"
   ln -s "$(readlink -f "$app")" "$work/$name-none"
   ! got=$("$work/$name-none" printers 2>&1) || fail "printers without a server succeeded"
   [[ "$got" == *"No server is running"* ]] || fail "printers without a server: $got"
