@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # Check a built Debian package's relations: it depends on the packages that hold every
 # shared library its programs load (libcups2, libpng16-16, the C and C++ runtimes), on
-# PAPPL 1.3.1 alone and on cups-filters, and recommends cups.
+# PAPPL 1.3.1 alone and on cups-filters, and recommends cups and avahi-daemon.
 # Usage: package_depends.sh PACKAGE.deb
 set -eu
 deb=$1
@@ -27,7 +27,9 @@ lists() {
 for package in libcups2 libpng16-16 libstdc++6 cups-filters; do
   lists "$depends" "$package" || fail "the package does not depend on $package"
 done
-lists "$recommends" cups || fail "the package does not recommend cups"
+for package in cups avahi-daemon; do
+  lists "$recommends" "$package" || fail "the package does not recommend $package"
+done
 # The printer application replaces parts of PAPPL 1.3.1: another version must not
 # install under it, while Debian's own updates of 1.3.1 must.
 for bound in "libpappl1 (>= 1.3.1)" "libpappl1 (<< 1.3.2~)"; do
