@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <pappl/pappl.h>
@@ -46,6 +47,8 @@ int main(int argc, char *argv[]) {
   for (std::string &argument : line.arguments)
     arguments.push_back(argument.data());
   arguments.push_back(nullptr);
+  // A printer or client that closes its connection fails the write, not the server.
+  signal(SIGPIPE, SIG_IGN);
   // State, spool, log and TLS key are the service's alone.
   umask(077);
   static server_settings_t settings;

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
+#include <string>
 
+#include "app/driver/printer_output.h"
 #include "app/pappl-1.3.1/internals.h"
 
 namespace {
@@ -84,8 +86,9 @@ void drop_old_answers(pappl_device_t *device, int fd) {
 // Ask for the status byte; -1 when no answer came within ms.
 int ask_status(pappl_device_t *device, int fd, int ms, pappl_job_t *job,
                bool (*stopping)(pappl_job_t *)) {
-  papplDeviceWrite(device, kStatusQuery, sizeof kStatusQuery);
-  papplDeviceFlush(device);
+  std::string error;
+  if (!send_to_printer(device, kStatusQuery, sizeof kStatusQuery, &error))
+    return -1;
   unsigned char byte;
   if (!wait_for_input(fd, ms, job, stopping) || papplDeviceRead(device, &byte, 1) != 1)
     return -1;

@@ -12,6 +12,7 @@
 #include "app/driver/document_filters.h"
 #include "app/driver/page_header.h"
 #include "app/driver/print_settings.h"
+#include "app/driver/printer_output.h"
 #include "app/driver/printer_status.h"
 #include "app/driver/sent_labels.h"
 #include "app/queue/stop_signal.h"
@@ -42,6 +43,7 @@ struct label_capture_t {
   std::string block;
   bool kept; // false once memory for the copy ran out
   block_file_t *file;
+  std::string *failure = nullptr; // why the printer was given up on, once it was
 };
 
 // What one job keeps between callbacks.
@@ -57,6 +59,7 @@ struct label_job_t {
   // page, and so printed by the printer N times over, is known at the next page or the end.
   bool holding;
   label_capture_t held;
+  std::string outputFailure; // set once the printer was given up on: nothing more is sent
 };
 
 // Append a block's bytes to the block file; the first failure stays in file->error.
@@ -117,7 +120,8 @@ int open_block_file(pappl_job_t *job) {
 // Write a block's bytes to the printer's device and to the copy.
 void write_to_device(void *context, const void *data, size_t size) {
   auto *capture = static_cast<label_capture_t *>(context);
-  papplDeviceWrite(capture->device, data, size);
+  if (capture->failure && capture->failure->empty())
+    send_to_printer(capture->device, data, size, capture->failure);
   if (capture->file)
     write_to_file(capture->file, data, size);
   try {
@@ -150,6 +154,16 @@ void report_job_error(pappl_job_t *job, const char *message) {
   papplJobSetMessage(job, "%s", message);
 }
 
+// Whether the printer was given up on while a block was sent; the job then ends with the
+// reason, and the printer shows offline until it answers again.
+bool printer_given_up(pappl_job_t *job, const label_job_t *state) {
+  if (state->outputFailure.empty())
+    return false;
+  report_job_error(job, state->outputFailure.c_str());
+  papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+  return true;
+}
+
 // End a block sent: its PRINT line unless the job is stopping, then the count of its
 // labels and its copy for the "Last Label" page.
 void end_block(pappl_job_t *job, label_job_t *state, pappl_device_t *device,
@@ -180,17 +194,19 @@ bool send_further_copies(pappl_job_t *job, label_job_t *state, pappl_device_t *d
     for (const kept_block_t &kept : state->file.blocks) {
       if (!wait_for_printer(&state->watch, job, device, job_is_stopping))
         return true;
-      label_capture_t capture = {device, {}, true, nullptr};
+      label_capture_t capture = {device, {}, true, nullptr, &state->outputFailure};
       if (!read_kept_block(&state->file, kept, &capture.block)) {
         char message[256];
         snprintf(message, sizeof message, "The copies cannot be collated: %s.", strerror(errno));
         report_job_error(job, message);
         return false;
       }
-      papplDeviceWrite(device, capture.block.data(), capture.block.size());
+      send_to_printer(device, capture.block.data(), capture.block.size(), &state->outputFailure);
       label_image_t image = kept.image;
       image.copies = 1;
       end_block(job, state, device, &capture, image, kept.page);
+      if (printer_given_up(job, state))
+        return false;
     }
   }
   return true;
@@ -204,6 +220,8 @@ bool begin_page(pappl_job_t *job, label_job_t *state, const pappl_pr_options_t *
   // A second page: the first is printed once per copy, as are all the others.
   if (state->holding)
     print_held_page(job, state, device, 1);
+  if (!state->outputFailure.empty())
+    return false;
   if (job_is_stopping(job)) {
     // A cancelled job says so in its state already.
     if (!papplJobIsCanceled(job))
@@ -239,9 +257,10 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
     sent = false;
   } else {
     block_file_t *file = state->collatedCopies > 1 ? &state->file : nullptr;
-    label_capture_t capture = {device, {}, true, file};
+    label_capture_t capture = {device, {}, true, file, &state->outputFailure};
     off_t start = state->file.size;
     start_capture(&capture, state->page.image);
+    size_printer_buffer(device, capture.block.capacity());
     label_sink_t sink = {&capture, write_to_device};
     send_label_image(&sink, &state->doc, &state->page.image, state->page.bitPage);
     if (file) {
@@ -253,7 +272,9 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
         file->error = ENOMEM;
       }
     }
-    if (file && file->error) {
+    if (printer_given_up(job, state)) {
+      sent = false;
+    } else if (file && file->error) {
       // The pages printed so far cannot be sent again: the job ends here, this one unprinted.
       snprintf(message, sizeof message, "The copies cannot be collated: %s.",
                strerror(file->error));
@@ -360,7 +381,8 @@ bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
     print_held_page(job, state, device, whole ? state->collatedCopies : 1);
   else if (whole && state->file.blocks.size() > 1)
     copied = send_further_copies(job, state, device);
-  wait_for_labels_out(&state->watch, job, device, job_is_stopping);
+  if (state->outputFailure.empty())
+    wait_for_labels_out(&state->watch, job, device, job_is_stopping);
   if (state->file.fd >= 0)
     close(state->file.fd);
   free_label_page(&state->page);
