@@ -257,10 +257,10 @@ bool update_printer_status(pappl_printer_t *printer) {
   if (fd >= 0) {
     drop_old_answers(device, fd);
     int byte = ask_status(device, fd, kAnswerMs, nullptr, nullptr);
+    // Only an answer clears offline: a printer that takes the connection but answers
+    // nothing may be one that a job gave up on for taking no data.
     if (byte >= 0)
       show_status(printer, byte);
-    else
-      papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
   }
   papplPrinterCloseDevice(printer);
   return true;

@@ -9,7 +9,8 @@
 # to the virtual printer and started again, the job that was printing ends aborted with a
 # reason that says so, a later job prints, and a waiting job can be cancelled. Stopped
 # while a job waits for a printer that is away, it ends within seconds and the job prints
-# after the next start.
+# after the next start. A printer that never reads is given up on after 10 s, with the
+# reason, and shows offline.
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: the server must run as an account of its own, which only root can start"
   exit 77
@@ -168,6 +169,35 @@ stopped_waiting_for_printer() {
   echo "faults: a stop while a job waits for its printer ends at once, and the job prints later"
 }
 
+# A printer that takes the connection and never reads: the job is given up on with the
+# reason once the printer has taken no data for 10 s, and the printer shows offline.
+silent_printer() {
+  local sport stall_pid got
+  mkdir -p "$work/silent/spool"
+  sport=$(free_port)
+  python3 "$data/stall_printer.py" "$sport" "$work/silent/taken" 100000 &
+  stall_pid=$!
+  stall_pids=$stall_pid
+  start_printer_app "$work/$name" "$work/silent" -o server-options=no-tls
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  "$work/$name" add -d silent -m strb203 -v "socket://127.0.0.1:$sport" ||
+    fail "could not add the silent printer"
+  job_test copies=20 >"$work/twenty.test"
+  got=$(ipptool -t -d filetype=image/png -f "$work/label.png" "$uri/silent" "$work/twenty.test") ||
+    fail "the job was refused: $got"
+  wait_test >"$work/wait.test"
+  got=$(timeout 60 ipptool -t -d job=1 "$uri/silent" "$work/wait.test" 2>&1) ||
+    fail "the job to a printer that never reads did not end: $got"
+  [[ "$got" == *"job-state (enum) = aborted"* ]] &&
+    [[ "$got" == *"The printer took no data for 10 s: it was given up on"* ]] ||
+    fail "the job to a printer that never reads: $got"
+  [[ "$(ipptool -tv "$uri/silent" "$tests/get-printer-attributes.test" 2>&1)" == *"printer-state-reasons (keyword) = offline"* ]] ||
+    fail "the printer that never reads is not shown offline"
+  kill "$stall_pid"
+  stall_pids=
+  echo "faults: a printer that never reads is given up on after 10 s with the reason"
+}
+
 part_faults() {
   undo_part=faults_clean
   mkdir -p "$work/svc/spool"
@@ -215,6 +245,8 @@ part_faults() {
   killed_mid_job
   faults_clean
   stopped_waiting_for_printer
+  faults_clean
+  silent_printer
 }
 
 part_faults
