@@ -5,7 +5,9 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include "app/pappl-1.3.1/internals.h"
@@ -49,6 +51,31 @@ bool send_to_printer(pappl_device_t *device, const void *data, size_t size, std:
     }
     pollfd output = {fd, POLLOUT, 0};
     poll(&output, 1, kPollStepMs);
+  }
+  return true;
+}
+
+bool wait_until_sent(pappl_device_t *device, pappl_job_t *job, bool (*stopping)(pappl_job_t *),
+                     std::string *error) {
+  int fd = pappl_device_socket(device);
+  if (fd < 0)
+    return true;
+  papplDeviceFlush(device);
+  int pending = 0, last = -1;
+  auto lastProgress = std::chrono::steady_clock::now();
+  while (!ioctl(fd, SIOCOUTQ, &pending) && pending > 0 && !stopping(job)) {
+    if (pending != last) {
+      last = pending;
+      lastProgress = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - lastProgress >=
+               std::chrono::seconds(kStallSeconds)) {
+      *error = "The printer did not take the job's last " + std::to_string(pending) +
+               " bytes within " + std::to_string(kStallSeconds) +
+               " s: its last labels may be missing.";
+      shutdown(fd, SHUT_RDWR);
+      return false;
+    }
+    poll(nullptr, 0, kPollStepMs);
   }
   return true;
 }

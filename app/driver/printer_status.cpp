@@ -216,16 +216,17 @@ void add_printed_labels(printer_watch_t *watch, int copies, int lengthMm, int sp
   watch->printSeconds += (copies > 0 ? copies : 1) * mm / kMmPerInch / inchesPerSecond;
 }
 
-void wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                          bool (*stopping)(pappl_job_t *)) {
   // Time in an error waits for a person and does not count against the bound.
   double bound = watch->printSeconds + kMarginSeconds, counted = 0;
+  char message[256];
   while (watch->asking && watch->printSeconds > 0 && !stopping(job)) {
     auto start = clock_type::now();
     int byte = ask_status(device, device_socket(device), kAnswerMs, job, stopping);
     if (byte == 0) {
       note_status(watch, job, byte);
-      return;
+      return true;
     }
     if (byte > 0)
       note_status(watch, job, byte);
@@ -233,13 +234,24 @@ void wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_
     if (byte < 0 || !has_error(byte))
       counted += seconds_since(start);
     if (counted > bound) {
-      papplLogJob(job, PAPPL_LOGLEVEL_WARN,
-                  "The printer did not report its labels out within %.0f s; the job completes "
-                  "without it.",
-                  bound);
-      return;
+      snprintf(message, sizeof message,
+               "The printer did not report its labels out within %.0f s: they may not all have "
+               "come out.",
+               bound);
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+      papplJobSetMessage(job, "%s", message);
+      return false;
     }
   }
+  // A printer that does not answer has at least taken every byte before the job ends.
+  std::string error;
+  if (!watch->asking && watch->printSeconds > 0 &&
+      !wait_until_sent(device, job, stopping, &error)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplJobSetMessage(job, "%s", error.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool update_printer_status(pappl_printer_t *printer) {

@@ -31,8 +31,10 @@ bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *
 // Count a block's labels into the time they take to come out.
 void add_printed_labels(printer_watch_t *watch, int copies, int lengthMm, int speed);
 
-// Wait until the printer reports it has stopped printing, within a bound from the labels.
-void wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+// Wait until the printer reports it has stopped printing, within a bound from the labels,
+// or for a printer that does not answer until it has taken every byte; false, with the
+// job's message saying what may be missing, when it did neither.
+bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                          bool (*stopping)(pappl_job_t *));
 
 // PAPPL's status callback: ask an idle printer for its state.

@@ -381,8 +381,9 @@ bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
     print_held_page(job, state, device, whole ? state->collatedCopies : 1);
   else if (whole && state->file.blocks.size() > 1)
     copied = send_further_copies(job, state, device);
-  if (state->outputFailure.empty())
-    wait_for_labels_out(&state->watch, job, device, job_is_stopping);
+  if (state->outputFailure.empty() &&
+      !wait_for_labels_out(&state->watch, job, device, job_is_stopping))
+    copied = false;
   if (state->file.fd >= 0)
     close(state->file.fd);
   free_label_page(&state->page);

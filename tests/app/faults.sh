@@ -194,6 +194,24 @@ silent_printer() {
   [[ "$(ipptool -tv "$uri/silent" "$tests/get-printer-attributes.test" 2>&1)" == *"printer-state-reasons (keyword) = offline"* ]] ||
     fail "the printer that never reads is not shown offline"
   kill "$stall_pid"
+  # A small label, all of it taken into the application's socket, none of it read: the
+  # job ends once the printer has taken no byte for 10 s, saying what may be missing.
+  python3 "$data/stall_printer.py" "$sport" "$work/silent/taken" 100000 4096 &
+  stall_pid=$!
+  stall_pids=$stall_pid
+  "$sample" "$work/small.pwg" 1 406 203 1 pwg
+  job_test >"$work/one.test"
+  got=$(ipptool -t -d filetype=image/pwg-raster -f "$work/small.pwg" "$uri/silent" \
+    "$work/one.test") || fail "the small label was refused: $got"
+  for _ in $(seq 300); do
+    grep -q "\[Job 2\] Aborted" "$work/silent/app.log" && break
+    sleep 0.1
+  done
+  grep -q "\[Job 2\] The printer did not take the job.*s last [0-9]* bytes within 10 s" \
+    "$work/silent/app.log" || fail "the small label that a printer never read did not say so"
+  grep -q "\[Job 2\] Aborted" "$work/silent/app.log" ||
+    fail "the small label that a printer never read did not end aborted"
+  kill "$stall_pid"
   stall_pids=
   echo "faults: a printer that never reads is given up on after 10 s with the reason"
 }
