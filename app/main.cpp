@@ -43,6 +43,10 @@ int main(int argc, char *argv[]) {
             baseName, baseName, kAppName);
     return 1;
   }
+  if (reports_on_printer(line) && !local_printer_exists(baseName, line.printer)) {
+    fprintf(stderr, "%s: No printer named '%s'.\n", baseName, line.printer.c_str());
+    return 1;
+  }
   std::vector<char *> arguments;
   for (std::string &argument : line.arguments)
     arguments.push_back(argument.data());

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -36,6 +37,17 @@ bool is_copy_count(const char *text) {
     return false;
   int count = atoi(text);
   return count >= 1 && count <= kMaxCopies;
+}
+
+// The local server's socket paths: PAPPL's temporary folder for a user's own server,
+// /run for root's.
+std::vector<std::string> socket_paths(const char *baseName) {
+  std::vector<std::string> paths;
+  if (getuid() != 0)
+    paths.push_back(std::string(papplGetTempDir()) + "/" + baseName +
+                    std::to_string(static_cast<int>(getuid())) + ".sock");
+  paths.push_back(std::string("/run/") + baseName + ".sock");
+  return paths;
 }
 
 // True when something listens on the Unix socket at path.
@@ -77,6 +89,8 @@ command_line_t read_command_line(int argc, char *argv[]) {
         line.arguments.push_back(argv[++i]);
     } else if (takes_value(argv[i]) && i + 1 < argc) {
       uri = uri || argument == "-u";
+      if (argument == "-d")
+        line.printer = argv[i + 1];
       line.arguments.push_back(argv[++i]);
     } else if (line.subcommand.empty() &&
                is_one_of(argument, kSubcommands, sizeof kSubcommands / sizeof *kSubcommands)) {
@@ -93,9 +107,33 @@ command_line_t read_command_line(int argc, char *argv[]) {
 }
 
 bool local_server_answers(const char *baseName) {
-  // PAPPL's socket paths: its temporary folder for a user's own server, /run for root's.
-  std::string own = std::string(papplGetTempDir()) + "/" + baseName +
-                    std::to_string(static_cast<int>(getuid())) + ".sock";
-  std::string root = std::string("/run/") + baseName + ".sock";
-  return (getuid() != 0 && socket_answers(own)) || socket_answers(root);
+  for (const std::string &path : socket_paths(baseName))
+    if (socket_answers(path))
+      return true;
+  return false;
+}
+
+bool reports_on_printer(const command_line_t &line) {
+  return !line.printer.empty() && (line.subcommand == "status" || line.subcommand == "jobs");
+}
+
+bool local_printer_exists(const char *baseName, const std::string &printer) {
+  for (const std::string &path : socket_paths(baseName)) {
+    http_t *http =
+        httpConnect2(path.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (!http)
+      continue;
+    char uri[1024];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                     "/ipp/print/%s", printer.c_str());
+    ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "printer-state");
+    ippDelete(cupsDoRequest(http, request, (std::string("/ipp/print/") + printer).c_str()));
+    bool missing = cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND;
+    httpClose(http);
+    return !missing;
+  }
+  return true;
 }

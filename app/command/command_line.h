@@ -12,6 +12,7 @@ struct command_line_t {
   bool serve;                         // true for the server, false for a bare system
   bool needsServer;                   // talks to the local server's socket
   std::string error;                  // what is wrong with the line, for standard error
+  std::string printer;                // the printer named with -d, if any
 };
 
 // The copies a job may ask for, as the printer advertises them.
@@ -25,3 +26,11 @@ command_line_t read_command_line(int argc, char *argv[]);
 // True when the local server's socket answers, for this user or for root; PAPPL would
 // otherwise start a server with the default settings behind the command's back.
 bool local_server_answers(const char *baseName);
+
+// Whether the sub-command reports on the printer named with -d: PAPPL 1.3.1's "status"
+// and "jobs" report a printer that does not exist as idle, or as having no jobs.
+bool reports_on_printer(const command_line_t &line);
+
+// Whether the local server has a printer of that name; true when it cannot be asked, so
+// that PAPPL's own command says why.
+bool local_printer_exists(const char *baseName, const std::string &printer);

@@ -182,6 +182,11 @@ EOF
   # the rules).
   ! got=$("$work/$name" submit -d label -n 0 "$work/label.png" 2>&1) || fail "-n 0 printed"
   [[ "$got" == *"Bad copy count '0' for -n"* ]] || fail "-n 0: $got"
+  for subcommand in status jobs; do
+    ! got=$("$work/$name" "$subcommand" -d nosuch 2>&1) || fail "$subcommand -d nosuch succeeded"
+    [[ "$got" == *"No printer named 'nosuch'."* ]] || fail "$subcommand -d nosuch: $got"
+    "$work/$name" "$subcommand" -d label >/dev/null || fail "$subcommand -d label failed"
+  done
   ! got=$("$work/$name" add -d ../x -m strb203 -v "file://$work/out/label.prn" 2>&1) ||
     fail "a printer named ../x was added"
   [[ "$got" == *"Printer names must start with a letter"* ]] || fail "add -d ../x: $got"
