@@ -91,7 +91,9 @@ TABLE
   wait_shown "$last_job" completed
   [ "$(labels_out)" = 6 ] || fail "the job after a reload printed $(($(labels_out) - 5)) labels"
 
+  # The roll is out before the job asks, so that the job waits rather than sends.
   echo "load 0" >&4
+  wait_shown printer media-empty,media-needed
   submit virtual 1
   wait_shown "$last_job" processing
   ipptool -d job="$last_job" "$uri/virtual" /dev/stdin <<'CANCEL' >/dev/null 2>&1 || fail "cancel"
