@@ -39,8 +39,9 @@ const replacement_t kReplacements[] = {
 };
 
 // PAPPL's private functions that the application calls.
-const char *const kPrivateFunctions[] = {"_papplJobProcess", "_papplJobSetState", "_papplDNSSDInit",
-                                         "_papplSystemWebHome", "_papplPrinterWebHome"};
+const char *const kPrivateFunctions[] = {"_papplJobProcess",     "_papplJobSetState",
+                                         "_papplDNSSDInit",      "_papplSystemWebHome",
+                                         "_papplPrinterWebHome", "_papplPrinterWebSupplies"};
 
 // Names that a later PAPPL has in place of one replaced here: PAPPL 1.4 checks jobs
 // through _papplPrinterCheckJobsNoLock, so our scheduler would run beside its own.
@@ -52,7 +53,8 @@ pappl_job_process_t g_processJob;
 pappl_job_set_state_t g_setJobState;
 pappl_dnssd_init_t g_dnssdInit;
 pappl_system_home_t g_systemHome;
-pappl_printer_home_t g_printerHome;
+pappl_printer_page_t g_printerHome;
+pappl_printer_page_t g_printerSupplies;
 
 // Set while a printer's status page is written for a visitor who may not see job names.
 thread_local bool t_hideJobNames;
@@ -263,7 +265,9 @@ bool check_pappl_internals(std::string *problem) {
   g_dnssdInit = reinterpret_cast<pappl_dnssd_init_t>(dlsym(RTLD_DEFAULT, "_papplDNSSDInit"));
   g_systemHome = reinterpret_cast<pappl_system_home_t>(dlsym(RTLD_DEFAULT, "_papplSystemWebHome"));
   g_printerHome =
-      reinterpret_cast<pappl_printer_home_t>(dlsym(RTLD_DEFAULT, "_papplPrinterWebHome"));
+      reinterpret_cast<pappl_printer_page_t>(dlsym(RTLD_DEFAULT, "_papplPrinterWebHome"));
+  g_printerSupplies =
+      reinterpret_cast<pappl_printer_page_t>(dlsym(RTLD_DEFAULT, "_papplPrinterWebSupplies"));
   return true;
 }
 
@@ -318,9 +322,10 @@ void pappl_take_system_home(pappl_system_t *system, pappl_resource_cb_t page) {
   papplSystemAddResourceCallback(system, "/", "text/html", page, nullptr);
 }
 
-void pappl_take_printer_home(pappl_printer_t *printer, pappl_resource_cb_t page, void *printerId) {
+void pappl_take_printer_page(pappl_printer_t *printer, const char *subpath,
+                             pappl_resource_cb_t page, void *printerId) {
   char path[256];
-  papplPrinterGetPath(printer, "", path, sizeof path);
+  papplPrinterGetPath(printer, subpath, path, sizeof path);
   papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", page,
                                  printerId);
 }
@@ -333,6 +338,10 @@ void pappl_show_printer_home(pappl_client_t *client, pappl_printer_t *printer, b
   t_hideJobNames = hideJobNames;
   g_printerHome(client, printer);
   t_hideJobNames = false;
+}
+
+void pappl_show_printer_supplies(pappl_client_t *client, pappl_printer_t *printer) {
+  g_printerSupplies(client, printer);
 }
 
 bool pappl_hides_job_names() {

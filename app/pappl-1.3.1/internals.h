@@ -40,10 +40,15 @@ int pappl_device_socket(pappl_device_t *device);
 // Serve the system's status page at "/" through page; before the system runs.
 void pappl_take_system_home(pappl_system_t *system, pappl_resource_cb_t page);
 
-// Serve a printer's status page through page, with printerId as its data.
-void pappl_take_printer_home(pappl_printer_t *printer, pappl_resource_cb_t page, void *printerId);
+// Serve a printer's page at its path plus subpath ("" for its status page) through page,
+// with printerId as its data; when the printer is created, before PAPPL adds its own.
+void pappl_take_printer_page(pappl_printer_t *printer, const char *subpath,
+                             pappl_resource_cb_t page, void *printerId);
 
 // Write PAPPL's own status pages; a printer's with its jobs' names and owners withheld
 // when hideJobNames.
 void pappl_show_system_home(pappl_client_t *client);
 void pappl_show_printer_home(pappl_client_t *client, pappl_printer_t *printer, bool hideJobNames);
+
+// Write PAPPL's own page of a printer's supplies.
+void pappl_show_printer_supplies(pappl_client_t *client, pappl_printer_t *printer);

@@ -21,8 +21,9 @@ using pappl_job_set_state_t = void (*)(pappl_job_t *job, ipp_jstate_t state);
 using pappl_dnssd_init_t = void *(*)(pappl_system_t *system);
 // pappl/system-private.h:192; system-webif.c:673. The system's status page.
 using pappl_system_home_t = void (*)(pappl_client_t *client, pappl_system_t *system);
-// pappl/printer-private.h:140; printer-webif.c:716. A printer's status page.
-using pappl_printer_home_t = void (*)(pappl_client_t *client, pappl_printer_t *printer);
+// pappl/printer-private.h:140; printer-webif.c:716. A printer's status page; and
+// printer-private.h:144, printer-webif.c:1377, its supplies page.
+using pappl_printer_page_t = void (*)(pappl_client_t *client, pappl_printer_t *printer);
 }
 
 // The head of struct _pappl_job_s, pappl/job-private.h:22-39, up to the hold time:

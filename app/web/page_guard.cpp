@@ -42,6 +42,18 @@ bool serve_printer_page(pappl_client_t *client, void *pageData) {
   return true;
 }
 
+// PAPPL's supplies page asks nothing, so it would be served in plain HTTP to the network
+// while every other page of the printer is redirected to TLS.
+bool serve_supplies_page(pappl_client_t *client, void *pageData) {
+  pappl_printer_t *printer = page_printer(client, pageData);
+  if (!printer)
+    return papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
+  if (needs_tls(client))
+    return papplClientRespond(client, HTTP_STATUS_UPGRADE_REQUIRED, nullptr, nullptr, 0, 0);
+  pappl_show_printer_supplies(client, printer);
+  return true;
+}
+
 } // namespace
 
 void guard_status_page(pappl_system_t *system) {
@@ -49,7 +61,8 @@ void guard_status_page(pappl_system_t *system) {
 }
 
 void guard_printer_page(pappl_printer_t *printer) {
-  pappl_take_printer_home(printer, serve_printer_page, printer_page_data(printer));
+  pappl_take_printer_page(printer, "", serve_printer_page, printer_page_data(printer));
+  pappl_take_printer_page(printer, "supplies", serve_supplies_page, printer_page_data(printer));
 }
 
 void *printer_page_data(pappl_printer_t *printer) {

@@ -9,7 +9,8 @@
 // Serve the system's status page through the guard; before the system runs.
 void guard_status_page(pappl_system_t *system);
 
-// Serve a printer's status page through the guard; when the printer is created.
+// Serve a printer's status and supplies pages through the guard; when the printer is
+// created.
 void guard_printer_page(pappl_printer_t *printer);
 
 // The data a printer's pages are added with, and the printer it names when a page is

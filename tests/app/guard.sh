@@ -156,6 +156,8 @@ ordinary account, network, feed a label|post net $usr /label/device action=feed|
 unsigned, network, label handling page|get net - /label/device|401
 plain HTTP from the network, status|get plain - /|301
 plain HTTP from the network, printer page|get plain - /label/|301
+plain HTTP from the network, supplies page|get plain - /label/supplies|301
+unsigned, network over TLS, supplies page|get net - /label/supplies|200
 plain IPP from the network, job attributes|ipp plain $adm /ipp/print/label Get-Job-Attributes job-id:integer=2|http 426
 unsigned, network over TLS, printer page|get net - /label/|200, 0 job names
 administrator, network, printer page|get net $adm /label/|200, 2 job names
