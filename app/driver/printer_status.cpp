@@ -56,12 +56,8 @@ bool is_socket_uri(const char *uri) {
   return uri && !strncmp(uri, "socket://", 9);
 }
 
-// PAPPL's socket read waits 10 s for data, so the answer is awaited on the socket itself.
-int device_socket(pappl_device_t *device) {
-  return pappl_device_socket(device);
-}
-
-// Wait up to ms for something to read, giving up at once when the job stops.
+// Wait up to ms for something to read, giving up at once when the job stops: PAPPL's
+// socket read waits 10 s for data, so the answer is awaited on the socket itself.
 bool wait_for_input(int fd, int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
   for (int waited = 0;; waited += kPollStepMs) {
     int step = ms - waited < kPollStepMs ? ms - waited : kPollStepMs;
@@ -172,6 +168,13 @@ void pause_for(int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
     poll(nullptr, 0, kPollStepMs);
 }
 
+// Put in the job's log and message that its labels may not all have come out; false.
+bool say_labels_missing(pappl_job_t *job, const char *message) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+  papplJobSetMessage(job, "%s", message);
+  return false;
+}
+
 // Time since start, in seconds.
 double seconds_since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
@@ -182,7 +185,7 @@ double seconds_since(clock_type::time_point start) {
 void start_printer_watch(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device) {
   *watch = {};
   pappl_printer_t *printer = papplJobGetPrinter(job);
-  int fd = is_socket_uri(papplPrinterGetDeviceURI(printer)) ? device_socket(device) : -1;
+  int fd = is_socket_uri(papplPrinterGetDeviceURI(printer)) ? pappl_device_socket(device) : -1;
   watch->asking = fd >= 0;
   if (watch->asking) {
     drop_old_answers(device, fd);
@@ -196,7 +199,7 @@ bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *
     if (!watch->asking)
       return true;
     int bound = answer_bound_ms(watch);
-    int byte = ask_status(device, device_socket(device), bound, job, stopping);
+    int byte = ask_status(device, pappl_device_socket(device), bound, job, stopping);
     if (byte < 0) {
       if (!stopping(job))
         stop_asking(watch, job, bound);
@@ -223,7 +226,7 @@ bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_
   char message[256];
   while (watch->asking && watch->printSeconds > 0 && !stopping(job)) {
     auto start = clock_type::now();
-    int byte = ask_status(device, device_socket(device), kAnswerMs, job, stopping);
+    int byte = ask_status(device, pappl_device_socket(device), kAnswerMs, job, stopping);
     if (byte == 0) {
       note_status(watch, job, byte);
       return true;
@@ -238,19 +241,13 @@ bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_
                "The printer did not report its labels out within %.0f s: they may not all have "
                "come out.",
                bound);
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
-      papplJobSetMessage(job, "%s", message);
-      return false;
+      return say_labels_missing(job, message);
     }
   }
   // A printer that does not answer has at least taken every byte before the job ends.
   std::string error;
-  if (!watch->asking && watch->printSeconds > 0 &&
-      !wait_until_sent(device, job, stopping, &error)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
-    papplJobSetMessage(job, "%s", error.c_str());
-    return false;
-  }
+  if (!watch->asking && watch->printSeconds > 0 && !wait_until_sent(device, job, stopping, &error))
+    return say_labels_missing(job, error.c_str());
   return true;
 }
 
@@ -265,7 +262,7 @@ bool update_printer_status(pappl_printer_t *printer) {
                            static_cast<pappl_preason_t>(kWatchedReasons & ~PAPPL_PREASON_OFFLINE));
     return true;
   }
-  int fd = device_socket(device);
+  int fd = pappl_device_socket(device);
   if (fd >= 0) {
     drop_old_answers(device, fd);
     int byte = ask_status(device, fd, kAnswerMs, nullptr, nullptr);

@@ -18,7 +18,8 @@
 
 namespace {
 
-// PAPPL's own definition of the function named, as the start-up check found it.
+// PAPPL's own definition of the function named, as the start-up check found it; each
+// shim keeps it in a static, looked up at its first call.
 template <typename F> F original(const char *name) {
   return reinterpret_cast<F>(pappl_original(name));
 }
@@ -43,11 +44,13 @@ extern "C" bool papplClientIsValidForm(pappl_client_t *client, int num_form, cup
 }
 
 extern "C" const char *papplJobGetName(pappl_job_t *job) {
-  return job_list_text(original<const char *(*)(pappl_job_t *)>("papplJobGetName")(job));
+  static const auto get = original<const char *(*)(pappl_job_t *)>("papplJobGetName");
+  return job_list_text(get(job));
 }
 
 extern "C" const char *papplJobGetUsername(pappl_job_t *job) {
-  return job_list_text(original<const char *(*)(pappl_job_t *)>("papplJobGetUsername")(job));
+  static const auto get = original<const char *(*)(pappl_job_t *)>("papplJobGetUsername");
+  return job_list_text(get(job));
 }
 
 extern "C" pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int printer_id,
@@ -69,8 +72,9 @@ extern "C" pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int print
   }
   using create_t = pappl_printer_t *(*)(pappl_system_t *, int, const char *, const char *,
                                         const char *, const char *);
-  pappl_printer_t *printer = original<create_t>("papplPrinterCreate")(
-      system, printer_id, printer_name, driver_name, device_id, device_uri);
+  static const auto create = original<create_t>("papplPrinterCreate");
+  pappl_printer_t *printer =
+      create(system, printer_id, printer_name, driver_name, device_id, device_uri);
   // A printer that cannot be saved would be gone at the next start: the client is told
   // (PAPPL answers with errno's text) and the printer is not added.
   if (printer && !save_added_printer(system)) {
@@ -91,7 +95,8 @@ extern "C" pappl_device_t *papplDeviceOpen(const char *device_uri, const char *n
     return nullptr;
   }
   using open_t = pappl_device_t *(*)(const char *, const char *, pappl_deverror_cb_t, void *);
-  return original<open_t>("papplDeviceOpen")(device_uri, name, err_cb, err_data);
+  static const auto open = original<open_t>("papplDeviceOpen");
+  return open(device_uri, name, err_cb, err_data);
 }
 
 // PAPPL stops a printer whose device cannot be opened as it stops a paused one (state
@@ -99,18 +104,20 @@ extern "C" pappl_device_t *papplDeviceOpen(const char *device_uri, const char *n
 extern "C" void papplPrinterPause(pappl_printer_t *printer) {
   if (printer)
     note_printer_paused(printer, true);
-  original<void (*)(pappl_printer_t *)>("papplPrinterPause")(printer);
+  static const auto pause = original<void (*)(pappl_printer_t *)>("papplPrinterPause");
+  pause(printer);
 }
 
 extern "C" void papplPrinterResume(pappl_printer_t *printer) {
   if (printer)
     note_printer_paused(printer, false);
-  original<void (*)(pappl_printer_t *)>("papplPrinterResume")(printer);
+  static const auto resume = original<void (*)(pappl_printer_t *)>("papplPrinterResume");
+  resume(printer);
 }
 
 extern "C" bool papplSystemAddListeners(pappl_system_t *system, const char *name) {
   using add_t = bool (*)(pappl_system_t *, const char *);
-  auto add = original<add_t>("papplSystemAddListeners");
+  static const auto add = original<add_t>("papplSystemAddListeners");
   if (!name || name[0] != '/')
     return add(system, name);
   const char *path = local_socket_path(name);
@@ -124,7 +131,8 @@ extern "C" bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, voi
   if ((types & PAPPL_DEVTYPE_DNS_SD) && !pappl_dnssd_answers())
     types = static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
   using list_t = bool (*)(pappl_devtype_t, pappl_device_cb_t, void *, pappl_deverror_cb_t, void *);
-  return original<list_t>("papplDeviceList")(types, cb, data, err_cb, err_data);
+  static const auto list = original<list_t>("papplDeviceList");
+  return list(types, cb, data, err_cb, err_data);
 }
 
 extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {

@@ -135,6 +135,12 @@ void add_printer(pappl_printer_t *printer, void *data) {
   static_cast<std::vector<pappl_printer_t *> *>(data)->push_back(printer);
 }
 
+std::vector<pappl_printer_t *> system_printers(pappl_system_t *system) {
+  std::vector<pappl_printer_t *> printers;
+  papplSystemIteratePrinters(system, add_printer, &printers);
+  return printers;
+}
+
 // What the stop waits for.
 struct stop_watch_t {
   bool (*save)(pappl_system_t *, void *);
@@ -147,8 +153,7 @@ struct stop_watch_t {
 // PAPPL would wait up to a minute for the jobs not begun and for ever for a printer.
 bool tend_printers(pappl_system_t *system, void *data) {
   watch_for_stop();
-  std::vector<pappl_printer_t *> printers;
-  papplSystemIteratePrinters(system, add_printer, &printers);
+  std::vector<pappl_printer_t *> printers = system_printers(system);
   if (!application_stopping(system)) {
     for (pappl_printer_t *printer : printers) {
       release_due_jobs(printer);
@@ -194,9 +199,7 @@ bool tend_printers(pappl_system_t *system, void *data) {
 } // namespace
 
 void end_jobs_cut_short(pappl_system_t *system) {
-  std::vector<pappl_printer_t *> printers;
-  papplSystemIteratePrinters(system, add_printer, &printers);
-  for (pappl_printer_t *printer : printers)
+  for (pappl_printer_t *printer : system_printers(system))
     for (const queued_job_t &queued : active_jobs(printer, nullptr))
       if (queued.state == IPP_JSTATE_PROCESSING)
         if (pappl_job_t *job = papplPrinterFindJob(printer, queued.id))
