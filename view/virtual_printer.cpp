@@ -244,8 +244,11 @@ void take_label(printer_t *printer, const parsed_block_t &block) {
 std::optional<uint8_t> take_command(printer_t *printer, const stream_command_t &command) {
   std::lock_guard<std::mutex> held(printer->lock);
   if (command.immediate && command.text == "?") {
+    // A sender that polls while a label prints would otherwise fill the output.
     uint8_t status = locked_status(printer);
-    say("answered 0x%02x", status);
+    if (printer->lastAnswer != status)
+      say("answered 0x%02x", status);
+    printer->lastAnswer = status;
     return status;
   }
   int level = 0, interval = 0, end = 0;

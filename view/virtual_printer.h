@@ -56,7 +56,8 @@ struct printer_t {
   uint8_t conditions = 0; // the status bits but printing, which follows the queue
   std::optional<uint64_t> roll;
   uint64_t printed = 0;
-  parsed_block_t lastSize; // the last block's settings, without its image
+  parsed_block_t lastSize;           // the last block's settings, without its image
+  std::optional<uint8_t> lastAnswer; // the connection's last answer, said only when it changes
   std::chrono::steady_clock::time_point start;
 };
 

@@ -167,6 +167,10 @@ std::string address_text(const sockaddr_storage &address, socklen_t length) {
 // Read one connection to its end or its first fault, answering its status queries.
 void serve_connection(printer_t *printer, int fd, uint64_t number) {
   uint64_t received = 0;
+  {
+    std::lock_guard<std::mutex> held(printer->lock);
+    printer->lastAnswer.reset();
+  }
   stream_source_t source = [&](char *data, size_t size) -> size_t {
     wait_for_room(printer);
     for (;;) {

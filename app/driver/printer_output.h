@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Bytes on their way to a printer. A socket:// printer is written directly, so that a
 // printer that takes no data is given up on after a bound instead of holding the job,
-// its cancel and the server for ever (PAPPL's own write retries without end).
+// its cancel and the server for ever (PAPPL's own write retries without end), and so
+// that a printer that went away can be connected to again within the same job.
 #pragma once
 
 #include <cstddef>
@@ -11,16 +12,33 @@
 // How long a printer may take no data before the job gives it up.
 inline constexpr int kStallSeconds = 10;
 
-// Write bytes to the device; false, with the reason in *error, when the printer took no
-// data for kStallSeconds or closed the connection (the connection is then shut, so that
-// nothing more reaches the printer) or the device failed.
-bool send_to_printer(pappl_device_t *device, const void *data, size_t size, std::string *error);
+// How a write to the printer ended.
+enum class send_result_t {
+  kSent,   // every byte is with the kernel or the device
+  kGone,   // the printer closed or reset the connection: it may come back
+  kFailed, // the printer took no data for kStallSeconds, or the device failed
+};
+
+// Write bytes to the device, with the reason in *error unless all were sent. A printer
+// that took no data for kStallSeconds is given up on and its connection shut. A block
+// begun is always sent whole, even when its job stops, since a printer may read the
+// next connection's bytes as the rest of a bitmap cut short.
+send_result_t send_to_printer(pappl_device_t *device, const void *data, size_t size,
+                              std::string *error);
 
 // Wait until a socket:// printer has taken every byte sent (the socket's send queue is
-// empty), giving up once it took none for kStallSeconds; false with the reason.
+// empty) or the job stops; false, with the bytes it left in *unsent and the connection
+// shut, once it took none for kStallSeconds.
 bool wait_until_sent(pappl_device_t *device, pappl_job_t *job, bool (*stopping)(pappl_job_t *),
-                     std::string *error);
+                     int *unsent);
+
+// Why a printer that took no data was given up on.
+std::string stall_message();
 
 // Keep what the kernel holds for a socket:// printer to about one block, so that a cancel
 // or a stop lets little more than the block begun reach the printer.
 void size_printer_buffer(pappl_device_t *device, size_t blockBytes);
+
+// Connect to the socket:// printer at uri again, in place of the device's connection, which
+// is closed; false with the reason when the printer cannot be reached.
+bool reconnect_printer(pappl_device_t *device, const char *uri, std::string *error);

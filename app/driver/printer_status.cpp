@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <poll.h>
 #include <string>
 
@@ -20,10 +21,15 @@ constexpr unsigned char kPrintingBit = 0x20;
 constexpr int kAnswerMs = 1000;
 constexpr int kPollStepMs = 100;
 constexpr int kRetryMs = 250;
+constexpr int kPrintingPollMs = 20;
+constexpr int kReconnectMs = 1000;
 constexpr double kMarginSeconds = 10.0;
-constexpr double kLongestQueueSeconds = 600.0;
 constexpr double kGapMm = 3.0;
 constexpr double kMmPerInch = 25.4;
+
+// What ask_status returns besides a byte.
+constexpr int kNoAnswer = -1;
+constexpr int kGone = -2;
 
 // What each bit of the status byte means for IPP clients and for a person.
 struct status_bit_t {
@@ -79,16 +85,23 @@ void drop_old_answers(pappl_device_t *device, int fd) {
   }
 }
 
-// Ask for the status byte; -1 when no answer came within ms.
+// Ask for the status byte; kNoAnswer when none came within ms, kGone when the printer
+// closed or reset the connection.
 int ask_status(pappl_device_t *device, int fd, int ms, pappl_job_t *job,
                bool (*stopping)(pappl_job_t *)) {
   std::string error;
-  if (!send_to_printer(device, kStatusQuery, sizeof kStatusQuery, &error))
-    return -1;
+  switch (send_to_printer(device, kStatusQuery, sizeof kStatusQuery, &error)) {
+  case send_result_t::kSent:
+    break;
+  case send_result_t::kGone:
+    return kGone;
+  default:
+    return kNoAnswer;
+  }
+  if (!wait_for_input(fd, ms, job, stopping))
+    return kNoAnswer;
   unsigned char byte;
-  if (!wait_for_input(fd, ms, job, stopping) || papplDeviceRead(device, &byte, 1) != 1)
-    return -1;
-  return byte;
+  return papplDeviceRead(device, &byte, 1) == 1 ? byte : kGone;
 }
 
 } // namespace
@@ -132,8 +145,12 @@ void note_status(printer_watch_t *watch, pappl_job_t *job, int byte) {
   describe_status(byte, text, sizeof text);
   watch->answered = true;
   show_status(papplJobGetPrinter(job), byte);
+  // Between labels the printer goes from printing to ready and back, which is no news.
   if (byte != watch->last)
-    papplLogJob(job, has_error(byte) ? PAPPL_LOGLEVEL_WARN : PAPPL_LOGLEVEL_INFO,
+    papplLogJob(job,
+                has_error(byte)          ? PAPPL_LOGLEVEL_WARN
+                : has_error(watch->last) ? PAPPL_LOGLEVEL_INFO
+                                         : PAPPL_LOGLEVEL_DEBUG,
                 "Printer status 0x%02x: %s.", byte, text);
   watch->last = static_cast<unsigned char>(byte);
   if (has_error(byte)) {
@@ -147,7 +164,7 @@ void note_status(printer_watch_t *watch, pappl_job_t *job, int byte) {
   }
 }
 
-// A printer that missed an answer prints as if it could not answer, until the next job.
+// A printer that never answered prints as if it could not answer, until the next job.
 void stop_asking(printer_watch_t *watch, pappl_job_t *job, int ms) {
   papplLogJob(job, PAPPL_LOGLEVEL_WARN,
               "The printer did not answer its status query within %d ms; the job goes on "
@@ -156,28 +173,166 @@ void stop_asking(printer_watch_t *watch, pappl_job_t *job, int ms) {
   watch->asking = false;
 }
 
-// A printer whose buffer is full reads the question only once labels have come out.
+// A printer whose buffer is full reads the question only once the block before it is out,
+// and a printer slower than its settings say takes longer still.
 int answer_bound_ms(const printer_watch_t *watch) {
-  double queued = watch->answered ? std::min(watch->printSeconds, kLongestQueueSeconds) : 0;
-  return kAnswerMs + static_cast<int>(queued * 1000);
+  if (!watch->answered)
+    return kAnswerMs;
+  return kAnswerMs + static_cast<int>((2 * watch->unconfirmedSeconds + kMarginSeconds) * 1000);
 }
 
 // Sleep between questions, ending early when the job stops.
 void pause_for(int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
   for (int waited = 0; waited < ms && !stopping(job); waited += kPollStepMs)
-    poll(nullptr, 0, kPollStepMs);
+    poll(nullptr, 0, std::min(kPollStepMs, ms - waited));
 }
 
-// Put in the job's log and message that its labels may not all have come out; false.
-bool say_labels_missing(pappl_job_t *job, const char *message) {
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
-  papplJobSetMessage(job, "%s", message);
+// Give the printer up: put the reason in the job's log and message; false.
+bool give_up(printer_watch_t *watch, pappl_job_t *job, const std::string &message) {
+  watch->failure = message;
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+  papplJobSetMessage(job, "%s", message.c_str());
   return false;
+}
+
+// Give up a printer that took no data: it shows offline until it answers again; false.
+bool give_up_stalled(printer_watch_t *watch, pappl_job_t *job, const std::string &message) {
+  papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+  return give_up(watch, job, message);
 }
 
 // Time since start, in seconds.
 double seconds_since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// Note that the printer went away, once.
+void note_gone(printer_watch_t *watch, pappl_job_t *job, const char *how) {
+  if (!watch->gone)
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The printer %s; the job waits for it to come back.",
+                how);
+  watch->gone = true;
+}
+
+// Show the printer offline and connect to it again once it is back; false when the job
+// stops first. What it had not printed is then in doubt.
+bool bring_back(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+                bool (*stopping)(pappl_job_t *)) {
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+  papplJobSetMessage(job, "Waiting for the printer: it cannot be reached.");
+  papplJobSetReasons(job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
+  watch->waiting = true;
+  std::string why;
+  while (!reconnect_printer(device, papplPrinterGetDeviceURI(printer), &why)) {
+    pause_for(kReconnectMs, job, stopping);
+    if (stopping(job))
+      return false;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The printer can be reached again.");
+  papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+  watch->gone = false;
+  watch->lost = watch->unconfirmedLabels > 0;
+  drop_old_answers(device, pappl_device_socket(device));
+  return true;
+}
+
+// Send again the block that a printer lost when it went away; a block of several copies
+// cannot be, since some of them may have come out.
+bool send_lost_block(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device) {
+  char message[256];
+  if (watch->unconfirmedLabels > 1 || watch->unconfirmed.empty()) {
+    snprintf(message, sizeof message,
+             "The printer went away while it printed page %u: of its %d labels, some may be "
+             "missing.",
+             watch->unconfirmedPage, watch->unconfirmedLabels);
+    return give_up(watch, job, message);
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+              "Page %u had not come out when the printer went away: it is sent again.",
+              watch->unconfirmedPage);
+  watch->lost = false;
+  send_block_bytes(watch, job, device, watch->unconfirmed.data(), watch->unconfirmed.size());
+  watch->unconfirmedWhole = !watch->gone;
+  return true;
+}
+
+// Wait until what was sent is out and the printer is ready; at the job's end, a printer
+// with nothing of the job in doubt is not asked again.
+bool settle_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+                    bool (*stopping)(pappl_job_t *), bool atEnd) {
+  // Time in an error waits for a person and does not count against the bound.
+  double counted = 0;
+  char message[256];
+  while (!stopping(job) && watch->failure.empty()) {
+    if (watch->gone) {
+      if (!bring_back(watch, job, device, stopping))
+        return false;
+      continue;
+    }
+    if (!watch->asking) {
+      // A printer that cannot answer has at least taken every byte before more is sent.
+      int unsent = 0;
+      if (wait_until_sent(device, job, stopping, &unsent))
+        return true;
+      if (!atEnd)
+        return give_up_stalled(watch, job, stall_message());
+      snprintf(message, sizeof message,
+               "The printer did not take the job's last %d bytes within %d s: its last labels "
+               "may be missing.",
+               unsent, kStallSeconds);
+      return give_up(watch, job, message);
+    }
+    if (atEnd && !watch->unconfirmedLabels)
+      return true;
+    auto start = clock_type::now();
+    int bound = answer_bound_ms(watch);
+    int byte = ask_status(device, pappl_device_socket(device), bound, job, stopping);
+    if (stopping(job))
+      break;
+    if (byte == kGone || (byte == kNoAnswer && watch->answered)) {
+      note_gone(watch, job, byte == kGone ? "closed the connection" : "stopped answering");
+      continue;
+    }
+    if (byte == kNoAnswer) {
+      stop_asking(watch, job, bound);
+      continue;
+    }
+    note_status(watch, job, byte);
+    if (has_error(byte)) {
+      pause_for(kRetryMs, job, stopping);
+      continue;
+    }
+    if (byte & kPrintingBit) {
+      // Labels that are not the job's (a test label, a feed) do not hold its first block.
+      if (!watch->unconfirmedLabels)
+        return true;
+      // A printer that came back still printing kept what it had.
+      if (watch->unconfirmedWhole)
+        watch->lost = false;
+      pause_for(kPrintingPollMs, job, stopping);
+      counted += seconds_since(start);
+      double limit = watch->unconfirmedSeconds + kMarginSeconds;
+      if (counted > limit) {
+        snprintf(message, sizeof message,
+                 "The printer did not report page %u out within %.0f s: its labels may not all "
+                 "have come out.",
+                 watch->unconfirmedPage, limit);
+        return give_up(watch, job, message);
+      }
+      continue;
+    }
+    if (watch->lost) {
+      if (!send_lost_block(watch, job, device))
+        return false;
+      counted = 0;
+      continue;
+    }
+    watch->unconfirmed.clear();
+    watch->unconfirmedLabels = 0;
+    return true;
+  }
+  return false;
 }
 
 } // namespace
@@ -193,62 +348,50 @@ void start_printer_watch(printer_watch_t *watch, pappl_job_t *job, pappl_device_
   }
 }
 
-bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
-                      bool (*stopping)(pappl_job_t *)) {
-  while (!stopping(job)) {
-    if (!watch->asking)
-      return true;
-    int bound = answer_bound_ms(watch);
-    int byte = ask_status(device, pappl_device_socket(device), bound, job, stopping);
-    if (byte < 0) {
-      if (!stopping(job))
-        stop_asking(watch, job, bound);
-      continue;
-    }
-    note_status(watch, job, byte);
-    if (!has_error(byte))
-      return true;
-    pause_for(kRetryMs, job, stopping);
+void send_block_bytes(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+                      const void *data, size_t size) {
+  if (!watch->failure.empty() || watch->gone)
+    return;
+  std::string error;
+  switch (send_to_printer(device, data, size, &error)) {
+  case send_result_t::kSent:
+    break;
+  case send_result_t::kGone:
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", error.c_str());
+    note_gone(watch, job, "closed the connection");
+    break;
+  case send_result_t::kFailed:
+    give_up_stalled(watch, job, error);
+    break;
   }
-  return false;
 }
 
-void add_printed_labels(printer_watch_t *watch, int copies, int lengthMm, int speed) {
+void note_block_sent(printer_watch_t *watch, const std::string &block, int labels, unsigned page,
+                     int lengthMm, int speed) {
   double inchesPerSecond = speed > 0 ? speed : 1;
   double mm = (lengthMm > 0 ? lengthMm : 0) + kGapMm;
-  watch->printSeconds += (copies > 0 ? copies : 1) * mm / kMmPerInch / inchesPerSecond;
+  try {
+    watch->unconfirmed = block;
+  } catch (const std::bad_alloc &) {
+    watch->unconfirmed.clear();
+  }
+  watch->unconfirmedLabels = labels;
+  watch->unconfirmedPage = page;
+  watch->unconfirmedSeconds = (labels > 0 ? labels : 1) * mm / kMmPerInch / inchesPerSecond;
+  watch->unconfirmedWhole = !watch->gone;
+  watch->lost = watch->gone;
+}
+
+bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+                      bool (*stopping)(pappl_job_t *)) {
+  return settle_printer(watch, job, device, stopping, false);
 }
 
 bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                          bool (*stopping)(pappl_job_t *)) {
-  // Time in an error waits for a person and does not count against the bound.
-  double bound = watch->printSeconds + kMarginSeconds, counted = 0;
-  char message[256];
-  while (watch->asking && watch->printSeconds > 0 && !stopping(job)) {
-    auto start = clock_type::now();
-    int byte = ask_status(device, pappl_device_socket(device), kAnswerMs, job, stopping);
-    if (byte == 0) {
-      note_status(watch, job, byte);
-      return true;
-    }
-    if (byte > 0)
-      note_status(watch, job, byte);
-    pause_for(kPollStepMs, job, stopping);
-    if (byte < 0 || !has_error(byte))
-      counted += seconds_since(start);
-    if (counted > bound) {
-      snprintf(message, sizeof message,
-               "The printer did not report its labels out within %.0f s: they may not all have "
-               "come out.",
-               bound);
-      return say_labels_missing(job, message);
-    }
-  }
-  // A printer that does not answer has at least taken every byte before the job ends.
-  std::string error;
-  if (!watch->asking && watch->printSeconds > 0 && !wait_until_sent(device, job, stopping, &error))
-    return say_labels_missing(job, error.c_str());
-  return true;
+  // A job that stops is cut short, which the scheduler reports; only a printer given up on
+  // fails it here.
+  return settle_printer(watch, job, device, stopping, true) || watch->failure.empty();
 }
 
 bool update_printer_status(pappl_printer_t *printer) {

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// The printer's status byte: asked over its device, shown as printer-state-reasons,
-// and waited on before each block and until the labels are out.
+// The printer's status byte: asked over its device, shown as printer-state-reasons, and
+// used as the flow control of a job's blocks. A block goes to the printer only once the
+// one before it has come out, so that a cancel lets at most the label being printed out
+// after it, and a printer that goes away and comes back is sent again the one label it
+// lost, none twice and none missing.
 #pragma once
 
 #include <pappl/pappl.h>
+#include <string>
 
 // The printer-state-reasons that a status byte sets.
 pappl_preason_t status_reasons(int byte);
@@ -12,28 +16,47 @@ pappl_preason_t status_reasons(int byte);
 // labels").
 void describe_status(int byte, char *text, size_t size);
 
-// What a job knows of its printer's answers.
+// What a job knows of its printer and of the last block it sent.
 struct printer_watch_t {
-  bool asking;         // false for devices that cannot answer and after a missed answer
+  bool asking;         // false for devices that cannot answer and after a missed first answer
   bool answered;       // the printer has answered in this job
   bool waiting;        // the job's message says it waits for the printer
+  bool gone;           // the connection failed: the printer is connected to again first
   unsigned char last;  // the last status byte, for logging changes only
-  double printSeconds; // how long the labels sent so far take to come out
+  std::string failure; // why the printer was given up on: nothing more is sent
+  // The last block sent, kept until the printer reports it out.
+  std::string unconfirmed; // its bytes; empty when they could not be kept
+  int unconfirmedLabels;   // the labels it prints; 0 when nothing sent is in doubt
+  unsigned unconfirmedPage;
+  double unconfirmedSeconds; // how long its labels take to come out
+  bool unconfirmedWhole;     // every byte of it reached the connection
+  bool lost;                 // the printer came back without it: it is sent again
 };
 
 // Decide whether the job's device can be asked, and drop answers left from before.
 void start_printer_watch(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device);
 
-// Wait until the printer may take the next block; false when the job is stopping.
+// Send part of a block, unless the printer was given up on or went away: a printer that
+// takes no data is given up on (watch->failure, the job's message, offline shown); one
+// that closed the connection is connected to again before anything more is sent.
+void send_block_bytes(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
+                      const void *data, size_t size);
+
+// Note a block sent whole with its PRINT line: its bytes, to be sent again if the printer
+// loses it, and how long its labels take at the job's label length and speed.
+void note_block_sent(printer_watch_t *watch, const std::string &block, int labels, unsigned page,
+                     int lengthMm, int speed);
+
+// Wait until the printer may take the next block: the block before it is out and the
+// printer reports no error. A printer that went away is shown offline and waited for, and
+// sent again the block it lost. False when the job stops, or with watch->failure and the
+// job's message set when the printer was given up on or labels may be missing.
 bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                       bool (*stopping)(pappl_job_t *));
 
-// Count a block's labels into the time they take to come out.
-void add_printed_labels(printer_watch_t *watch, int copies, int lengthMm, int speed);
-
-// Wait until the printer reports it has stopped printing, within a bound from the labels,
-// or for a printer that does not answer until it has taken every byte; false, with the
-// job's message saying what may be missing, when it did neither.
+// Wait at the job's end until its last block is out, or, for a printer that does not
+// answer, until it has taken every byte; false, with watch->failure and the job's message
+// set, only when the printer was given up on or labels may be missing.
 bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                          bool (*stopping)(pappl_job_t *));
 

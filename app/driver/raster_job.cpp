@@ -39,11 +39,12 @@ struct block_file_t {
 // A page's block on its way to the device, with the copy kept for the "Last Label" page
 // and, for collated copies, the block file it also goes to.
 struct label_capture_t {
+  pappl_job_t *job;
   pappl_device_t *device;
+  printer_watch_t *watch; // null while the block's bytes are only kept
   std::string block;
   bool kept; // false once memory for the copy ran out
   block_file_t *file;
-  std::string *failure = nullptr; // why the printer was given up on, once it was
 };
 
 // What one job keeps between callbacks.
@@ -59,7 +60,6 @@ struct label_job_t {
   // page, and so printed by the printer N times over, is known at the next page or the end.
   bool holding;
   label_capture_t held;
-  std::string outputFailure; // set once the printer was given up on: nothing more is sent
 };
 
 // Append a block's bytes to the block file; the first failure stays in file->error.
@@ -117,11 +117,18 @@ int open_block_file(pappl_job_t *job) {
   return fd;
 }
 
+// A job stops at the next block boundary when it is cancelled or the application is
+// stopping: PAPPL would otherwise finish every page of it before it exits.
+bool job_is_stopping(pappl_job_t *job) {
+  return papplJobIsCanceled(job) || stop_requested() ||
+         papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
+}
+
 // Write a block's bytes to the printer's device and to the copy.
 void write_to_device(void *context, const void *data, size_t size) {
   auto *capture = static_cast<label_capture_t *>(context);
-  if (capture->failure && capture->failure->empty())
-    send_to_printer(capture->device, data, size, capture->failure);
+  if (capture->watch)
+    send_block_bytes(capture->watch, capture->job, capture->device, data, size);
   if (capture->file)
     write_to_file(capture->file, data, size);
   try {
@@ -141,27 +148,15 @@ void start_capture(label_capture_t *capture, const label_image_t &image) {
   }
 }
 
-// A job stops at the next block boundary when it is cancelled or the application is
-// stopping: PAPPL would otherwise finish every page of it before it exits.
-bool job_is_stopping(pappl_job_t *job) {
-  return papplJobIsCanceled(job) || stop_requested() ||
-         papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
-}
-
 // Put a failure in the job's state and the log.
 void report_job_error(pappl_job_t *job, const char *message) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
   papplJobSetMessage(job, "%s", message);
 }
 
-// Whether the printer was given up on while a block was sent; the job then ends with the
-// reason, and the printer shows offline until it answers again.
-bool printer_given_up(pappl_job_t *job, const label_job_t *state) {
-  if (state->outputFailure.empty())
-    return false;
-  report_job_error(job, state->outputFailure.c_str());
-  papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
-  return true;
+// Whether the printer was given up on: the job ends with the reason, already in its state.
+bool printer_given_up(const label_job_t *state) {
+  return !state->watch.failure.empty();
 }
 
 // End a block sent: its PRINT line unless the job is stopping, then the count of its
@@ -171,10 +166,13 @@ void end_block(pappl_job_t *job, label_job_t *state, pappl_device_t *device,
   label_sink_t sink = {capture, write_to_device};
   capture->file = nullptr;
   // A block already begun is completed through its image, but the label is not printed.
-  if (!job_is_stopping(job))
+  bool printed = !job_is_stopping(job);
+  if (printed)
     write_label_print(&sink, &image);
   papplDeviceFlush(device);
-  add_printed_labels(&state->watch, image.copies, state->doc.pageHeight, state->doc.speed);
+  if (printed && capture->watch)
+    note_block_sent(&state->watch, capture->kept ? capture->block : std::string(), image.copies,
+                    page, state->doc.pageHeight, state->doc.speed);
   keep_last_label(papplJobGetPrinter(job), job, page,
                   capture->kept ? std::move(capture->block) : std::string());
 }
@@ -194,18 +192,18 @@ bool send_further_copies(pappl_job_t *job, label_job_t *state, pappl_device_t *d
     for (const kept_block_t &kept : state->file.blocks) {
       if (!wait_for_printer(&state->watch, job, device, job_is_stopping))
         return true;
-      label_capture_t capture = {device, {}, true, nullptr, &state->outputFailure};
+      label_capture_t capture = {job, device, &state->watch, {}, true, nullptr};
       if (!read_kept_block(&state->file, kept, &capture.block)) {
         char message[256];
         snprintf(message, sizeof message, "The copies cannot be collated: %s.", strerror(errno));
         report_job_error(job, message);
         return false;
       }
-      send_to_printer(device, capture.block.data(), capture.block.size(), &state->outputFailure);
+      send_block_bytes(&state->watch, job, device, capture.block.data(), capture.block.size());
       label_image_t image = kept.image;
       image.copies = 1;
       end_block(job, state, device, &capture, image, kept.page);
-      if (printer_given_up(job, state))
+      if (printer_given_up(state))
         return false;
     }
   }
@@ -220,7 +218,7 @@ bool begin_page(pappl_job_t *job, label_job_t *state, const pappl_pr_options_t *
   // A second page: the first is printed once per copy, as are all the others.
   if (state->holding)
     print_held_page(job, state, device, 1);
-  if (!state->outputFailure.empty())
+  if (printer_given_up(state))
     return false;
   if (job_is_stopping(job)) {
     // A cancelled job says so in its state already.
@@ -249,7 +247,8 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
     sent = false;
   } else if (!wait_for_printer(&state->watch, job, device, job_is_stopping)) {
     // A page still being gathered or waiting for the printer when the job was cancelled
-    // is not sent.
+    // is not sent; one behind a printer given up on ends the job.
+    sent = !printer_given_up(state);
   } else if (!label_page_is_complete(&state->page)) {
     snprintf(message, sizeof message, "The page ended after %u of its %u lines.",
              state->page.linesReceived, state->page.image.rows);
@@ -257,7 +256,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
     sent = false;
   } else {
     block_file_t *file = state->collatedCopies > 1 ? &state->file : nullptr;
-    label_capture_t capture = {device, {}, true, file, &state->outputFailure};
+    label_capture_t capture = {job, device, &state->watch, {}, true, file};
     off_t start = state->file.size;
     start_capture(&capture, state->page.image);
     size_printer_buffer(device, capture.block.capacity());
@@ -272,7 +271,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
         file->error = ENOMEM;
       }
     }
-    if (printer_given_up(job, state)) {
+    if (printer_given_up(state)) {
       sent = false;
     } else if (file && file->error) {
       // The pages printed so far cannot be sent again: the job ends here, this one unprinted.
@@ -381,8 +380,7 @@ bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
     print_held_page(job, state, device, whole ? state->collatedCopies : 1);
   else if (whole && state->file.blocks.size() > 1)
     copied = send_further_copies(job, state, device);
-  if (state->outputFailure.empty() &&
-      !wait_for_labels_out(&state->watch, job, device, job_is_stopping))
+  if (!printer_given_up(state) && !wait_for_labels_out(&state->watch, job, device, job_is_stopping))
     copied = false;
   if (state->file.fd >= 0)
     close(state->file.fd);

@@ -48,7 +48,7 @@ labels_out() { grep -c "^label " "$work/virtual.out" || true; }
 # device that never answers its status query.
 part_status() {
   start_app
-  local vport vprinter_pid press release reason sink
+  local vport vprinter_pid press release reason sink before
   "$sample" "$work/page.pwg" 1 812 406 1 pwg
   python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
   pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
@@ -117,6 +117,32 @@ CANCEL
   wait_shown printer none
   [ "$(labels_out)" = 1 ] || fail "the printer started late printed $(labels_out) labels"
 
+  # The printer quits in the middle of six labels and comes back: the job waits with the
+  # printer offline, and the label being printed when it went is printed again, so
+  # that the six came out once each over the two runs.
+  echo quit >&4
+  wait "$vprinter_pid" || true
+  start_virtual_printer "$vprinter" "$work" "$work/buttons" --port "$vport" --time-scale 1
+  stall_pids=$vprinter_pid
+  submit virtual 6
+  for _ in $(seq 150); do
+    [ "$(labels_out)" -ge 2 ] && break
+    sleep 0.1
+  done
+  echo quit >&4
+  wait "$vprinter_pid" || true
+  before=$(labels_out)
+  wait_shown printer offline
+  wait_shown "$last_job" processing
+  start_virtual_printer "$vprinter" "$work" "$work/buttons" --port "$vport" --time-scale 0.05
+  stall_pids=$vprinter_pid
+  wait_shown "$last_job" completed
+  wait_shown printer none
+  [ $((before + $(labels_out))) = 6 ] ||
+    fail "six labels over a printer that went away came out as $before and $(labels_out)"
+  [ "$(grep -c "had not come out when the printer went away: it is sent again" \
+    "$work/app.log")" = 1 ] || fail "the label sent again is not in the log once"
+
   sink=$(free_port)
   python3 -c 'import socket, sys
 s = socket.create_server(("127.0.0.1", int(sys.argv[1])))
@@ -138,6 +164,7 @@ while True:
 
   echo pause >&4
   wait_shown printer other
+  before=$(labels_out)
   submit virtual 1
   wait_shown "$last_job" processing
   SECONDS=0
@@ -145,8 +172,8 @@ while True:
   app_pid=
   echo resume >&4
   sleep 1
-  [ "$SECONDS" -le 4 ] && [ "$(labels_out)" = 1 ] ||
-    fail "a stop while waiting took $SECONDS s and printed $(($(labels_out) - 1)) labels"
+  [ "$SECONDS" -le 4 ] && [ "$(labels_out)" = "$before" ] ||
+    fail "a stop while waiting took $SECONDS s and printed $(($(labels_out) - before)) labels"
   echo "status: 7 states in printer-state-reasons, jobs wait for labels and for a printer"
 }
 
