@@ -115,10 +115,10 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
       {make_header(0, 10, 8, CUPS_CSPACE_SW), "The page is empty (0x10 dots)."},
       {make_header(100, 10, 24, CUPS_CSPACE_SRGB),
        "Unsupported raster: 24 bits per pixel in color space 19; the printer takes 8-bit gray or "
-       "1-bit black."},
+       "8-bit black."},
       {make_header(100, 10, 16, CUPS_CSPACE_SW),
        "Unsupported raster: 16 bits per pixel in color space 18; the printer takes 8-bit gray or "
-       "1-bit black."},
+       "8-bit black."},
   };
   cups_page_header2_t dpi = make_header(100, 10, 8, CUPS_CSPACE_SW);
   dpi.HWResolution[1] = 300;
@@ -144,7 +144,7 @@ TEST(LabelPage, RefusesWhatThePrintHeadCannotPrintWithAReason) {
             "The page's 100 bytes per line do not match its width of 100 pixels.");
   EXPECT_FALSE(start_label_page(&page, &unnamed, &kHead203, 1, 0, message, sizeof message));
   EXPECT_EQ(std::string(message), "Unsupported raster: 8 bits per pixel in color space 738197522; "
-                                  "the printer takes 8-bit gray or 1-bit black.");
+                                  "the printer takes 8-bit gray or 8-bit black.");
 }
 
 TEST(LabelModels, EachModelsHeadIsItsWidthAnd39InchesLong) {

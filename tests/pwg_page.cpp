@@ -2,6 +2,7 @@
 // Write one PWG raster page with any header values, for the printer application's
 // bad-input tests: pwg-page OUT WIDTH HEIGHT BITS COLORSPACE DPI [ROWS [BYTES_PER_LINE]].
 // ROWS lines of a stripe pattern are written (default all), so a smaller ROWS cuts the page.
+// An OUT named *.urf is written as Apple raster.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +31,11 @@ int main(int argc, char *argv[]) {
   header.PageSize[1] = header.cupsHeight * 72 / header.HWResolution[1];
   unsigned rows = argc > 7 ? static_cast<unsigned>(atoi(argv[7])) : header.cupsHeight;
 
+  size_t length = strlen(argv[1]);
+  bool urf = length > 4 && !strcmp(argv[1] + length - 4, ".urf");
   int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  cups_raster_t *raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  cups_raster_t *raster =
+      fd < 0 ? nullptr : cupsRasterOpen(fd, urf ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
   if (!raster || !cupsRasterWriteHeader2(raster, &header)) {
     perror(argv[1]);
     return 1;

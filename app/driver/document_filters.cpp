@@ -8,6 +8,8 @@
 #include <png.h>
 #include <vector>
 
+#include "app/pappl-1.3.1/internals.h"
+
 namespace {
 
 // End the job with a reason that every client shows.
@@ -22,6 +24,19 @@ bool refuse_job(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
 bool refuse_unknown_document(pappl_job_t *job, pappl_device_t *, void *) {
   return refuse_job(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                     "Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.");
+}
+
+// Refuse an image beyond the bound with its size; false when it is within it.
+bool refuse_large_image(pappl_job_t *job, const char *kind, unsigned width, unsigned height) {
+  if (width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide &&
+      size_t{width} * height <= kMaxImagePixels)
+    return false;
+  char message[256];
+  snprintf(message, sizeof message,
+           "The %s image is %ux%u pixels; the printer takes at most %zu pixels, %d a side.", kind,
+           width, height, kMaxImagePixels, kMaxImageSide);
+  refuse_job(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+  return true;
 }
 
 uint32_t read_be32(const unsigned char *bytes) {
@@ -63,15 +78,10 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   image.version = PNG_IMAGE_VERSION;
   bool ok = png_image_begin_read_from_stdio(&image, fp);
   char message[256];
-  if (ok &&
-      (image.width < 1 || image.height < 1 || image.width > kMaxImageSide ||
-       image.height > kMaxImageSide || size_t{image.width} * image.height > kMaxImagePixels)) {
+  if (ok && refuse_large_image(job, "PNG", image.width, image.height)) {
     png_image_free(&image);
     fclose(fp);
-    snprintf(message, sizeof message,
-             "The PNG image is %ux%u pixels; the printer takes at most %zu pixels, %d a side.",
-             image.width, image.height, kMaxImagePixels, kMaxImageSide);
-    return refuse_job(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+    return false;
   }
   std::vector<unsigned char> pixels;
   if (ok) {
@@ -96,6 +106,43 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   return printed;
 }
 
+// The size in a JPEG's frame header; false when no frame header comes before its data.
+bool read_jpeg_size(FILE *fp, unsigned *width, unsigned *height) {
+  unsigned char head[4];
+  if (fread(head, 1, 2, fp) != 2 || head[0] != 0xFF || head[1] != 0xD8)
+    return false;
+  while (fread(head, 1, 4, fp) == 4 && head[0] == 0xFF) {
+    unsigned marker = head[1], length = unsigned{head[2]} << 8 | head[3];
+    // Every frame header, SOF0 to SOF15 but for the DHT, JPG and DAC codes among them,
+    // holds the height and then the width after the sample precision.
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+      unsigned char frame[5];
+      if (length < 7 || fread(frame, 1, 5, fp) != 5)
+        return false;
+      *height = unsigned{frame[1]} << 8 | frame[2];
+      *width = unsigned{frame[3]} << 8 | frame[4];
+      return true;
+    }
+    if (marker == 0xDA || length < 2 || fseek(fp, static_cast<long>(length) - 2, SEEK_CUR))
+      return false;
+  }
+  return false;
+}
+
+// Print a JPEG through PAPPL's decoder, which refuses one beyond the bound without a
+// word to the client: such a one is refused here first, with its size.
+bool print_jpeg(pappl_job_t *job, pappl_device_t *device, void *) {
+  const char *filename = papplJobGetFilename(job);
+  FILE *fp = filename ? fopen(filename, "rb") : nullptr;
+  unsigned width = 0, height = 0;
+  bool sized = fp && read_jpeg_size(fp, &width, &height);
+  if (fp)
+    fclose(fp);
+  if (sized && refuse_large_image(job, "JPEG", width, height))
+    return false;
+  return pappl_print_jpeg(job, device);
+}
+
 } // namespace
 
 bool is_raster_format(const char *format) {
@@ -106,6 +153,7 @@ void add_label_filters(pappl_system_t *system) {
   // PAPPL looks for a filter to the driver's format before its own to raster, so these
   // come first.
   papplSystemAddMIMEFilter(system, "image/png", kLabelNativeFormat, print_png, nullptr);
+  papplSystemAddMIMEFilter(system, "image/jpeg", kLabelNativeFormat, print_jpeg, nullptr);
   papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
                            nullptr);
   // PAPPL's JPEG decoder takes gray for this printer: one byte a pixel.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The documents the printer application takes besides raster: PNG labels decoded here,
-// JPEG by PAPPL, both within one memory bound; anything else ends its job with a reason.
+// JPEG by PAPPL, both within one memory bound that a job beyond it is told of; anything
+// else ends its job with a reason.
 #pragma once
 
 #include <pappl/pappl.h>

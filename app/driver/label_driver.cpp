@@ -147,7 +147,7 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->speed_supported[0] = kSpeedMinimum;
   data->speed_supported[1] = kSpeedMaximum;
   data->speed_default = kSpeedDefault;
-  data->darkness_supported = kDarknessLevels;
+  data->darkness_supported = kDarknessSteps;
   data->darkness_configured = kDarknessConfiguredDefault;
   data->darkness_default = 0;
   data->identify_supported = static_cast<pappl_identify_actions_t>(PAPPL_IDENTIFY_ACTIONS_DISPLAY |

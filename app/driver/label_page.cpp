@@ -41,7 +41,7 @@ bool start_label_page(label_page_t *page, const cups_page_header2_t *header,
   if (!find_pixels(header, &page->pixels)) {
     snprintf(message, messageSize,
              "Unsupported raster: %u bits per pixel in color space %u; the printer takes 8-bit "
-             "gray or 1-bit black.",
+             "gray or 8-bit black.",
              header->cupsBitsPerPixel, color_space(header));
     return false;
   }

@@ -19,3 +19,16 @@ bool page_header_is_not_clients(pappl_job_t *job, const pappl_pr_options_t *opti
   papplJobDeletePrintOptions(own);
   return same;
 }
+
+const char *refused_page_reason(pappl_job_t *job) {
+  if (!is_raster_format(papplJobGetFormat(job)) || papplJobGetState(job) != IPP_JSTATE_ABORTED)
+    return nullptr;
+  // PAPPL marks these reasons, for a raster job, only where it refuses a page's header.
+  pappl_jreason_t reasons = papplJobGetReasons(job);
+  if (reasons & PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR)
+    return "Unsupported raster: a colour page; the printer takes 8-bit gray.";
+  if (reasons & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR)
+    return "Unsupported raster: the page's header does not describe 8-bit gray lines (a "
+           "1-bit Apple raster page, say); the printer takes 8-bit gray.";
+  return nullptr;
+}

@@ -8,3 +8,8 @@
 // page of fewer than 8 bits per pixel on with the header it made for the job, so its
 // packed lines would be read as gray pixels of another size.
 bool page_header_is_not_clients(pappl_job_t *job, const pappl_pr_options_t *options);
+
+// Why PAPPL ended a raster job at a page header that it refused before the page reached
+// the callbacks, or nullptr: it logs its reason and marks the document's error, but
+// leaves the job's message empty.
+const char *refused_page_reason(pappl_job_t *job);

@@ -43,6 +43,10 @@ extern const label_mode_name_t g_label_mode_names[kLabelModeCount];
 
 // Darkness and speed as the printer offers them: 16 levels, 2 to 6 in/s.
 inline constexpr int kDarknessLevels = 16;
+// The darkness steps offered to clients: every percentage, since PAPPL's defaults page
+// selects only a configured value that equals one of its steps and shows 0% otherwise,
+// which an unchanged form would then save.
+inline constexpr int kDarknessSteps = 101;
 inline constexpr int kDarknessConfiguredDefault = 53;
 inline constexpr int kSpeedMinimum = 5080;
 inline constexpr int kSpeedMaximum = 15240;

@@ -370,6 +370,8 @@ bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *
 
 bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   auto *state = static_cast<label_job_t *>(papplJobGetData(job));
+  if (const char *reason = refused_page_reason(job))
+    report_job_error(job, reason);
   if (!state)
     return true;
   // PAPPL marks the job aborted before this when one of its pages failed: the pages

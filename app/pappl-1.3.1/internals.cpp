@@ -39,9 +39,9 @@ const replacement_t kReplacements[] = {
 };
 
 // PAPPL's private functions that the application calls.
-const char *const kPrivateFunctions[] = {"_papplJobProcess",     "_papplJobSetState",
-                                         "_papplDNSSDInit",      "_papplSystemWebHome",
-                                         "_papplPrinterWebHome", "_papplPrinterWebSupplies"};
+const char *const kPrivateFunctions[] = {
+    "_papplJobProcess",     "_papplJobSetState",        "_papplDNSSDInit",    "_papplSystemWebHome",
+    "_papplPrinterWebHome", "_papplPrinterWebSupplies", "_papplJobFilterJPEG"};
 
 // Names that a later PAPPL has in place of one replaced here: PAPPL 1.4 checks jobs
 // through _papplPrinterCheckJobsNoLock, so our scheduler would run beside its own.
@@ -55,6 +55,7 @@ pappl_dnssd_init_t g_dnssdInit;
 pappl_system_home_t g_systemHome;
 pappl_printer_page_t g_printerHome;
 pappl_printer_page_t g_printerSupplies;
+pappl_mime_filter_cb_t g_filterJpeg;
 
 // Set while a printer's status page is written for a visitor who may not see job names.
 thread_local bool t_hideJobNames;
@@ -268,6 +269,8 @@ bool check_pappl_internals(std::string *problem) {
       reinterpret_cast<pappl_printer_page_t>(dlsym(RTLD_DEFAULT, "_papplPrinterWebHome"));
   g_printerSupplies =
       reinterpret_cast<pappl_printer_page_t>(dlsym(RTLD_DEFAULT, "_papplPrinterWebSupplies"));
+  g_filterJpeg =
+      reinterpret_cast<pappl_mime_filter_cb_t>(dlsym(RTLD_DEFAULT, "_papplJobFilterJPEG"));
   return true;
 }
 
@@ -278,6 +281,10 @@ void *pappl_original(const char *name) {
 
 void pappl_process_job(pappl_job_t *job) {
   g_processJob(job);
+}
+
+bool pappl_print_jpeg(pappl_job_t *job, pappl_device_t *device) {
+  return g_filterJpeg(job, device, nullptr);
 }
 
 void pappl_copy_document(pappl_client_t *client, pappl_job_t *job) {

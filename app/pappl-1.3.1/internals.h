@@ -21,6 +21,9 @@ bool check_pappl_internals(std::string *problem);
 // Print a job in the calling thread, as PAPPL's own job thread does.
 void pappl_process_job(pappl_job_t *job);
 
+// Print a JPEG job through PAPPL's own decoder, which PAPPL registers as a filter only.
+bool pappl_print_jpeg(pappl_job_t *job, pappl_device_t *device);
+
 // Read a job's document from its client as PAPPL does (streamed raster or a spool file).
 void pappl_copy_document(pappl_client_t *client, pappl_job_t *job);
 

@@ -19,6 +19,8 @@ using pappl_job_set_state_t = void (*)(pappl_job_t *job, ipp_jstate_t state);
 // pappl/dnssd-private.h:52; dnssd.c:75. Returns PAPPL's one DNS-SD connection, made at
 // the first call; null when no daemon answers.
 using pappl_dnssd_init_t = void *(*)(pappl_system_t *system);
+// pappl/job-private.h:63; job-filter.c:599. PAPPL's JPEG decoder, a document filter
+// (pappl_mime_filter_cb_t).
 // pappl/system-private.h:192; system-webif.c:673. The system's status page.
 using pappl_system_home_t = void (*)(pappl_client_t *client, pappl_system_t *system);
 // pappl/printer-private.h:140; printer-webif.c:716. A printer's status page; and

@@ -9,6 +9,7 @@
 #include "app/access/access_policy.h"
 #include "app/access/device_rule.h"
 #include "app/access/printer_name.h"
+#include "app/driver/device_errors.h"
 #include "app/pappl-1.3.1/private.h"
 #include "app/queue/scheduler.h"
 #include "app/server/saved_settings.h"
@@ -22,6 +23,15 @@ namespace {
 // shim keeps it in a static, looked up at its first call.
 template <typename F> F original(const char *name) {
   return reinterpret_cast<F>(pappl_original(name));
+}
+
+// The device URI being opened in this thread, for its error messages.
+thread_local const char *t_openingUri;
+
+// Log a device's error as PAPPL does, with the reason its address gave while it opens.
+void log_device_error(const char *message, void *system) {
+  papplLogDevice(t_openingUri ? explain_device_error(t_openingUri, message).c_str() : message,
+                 system);
 }
 
 // The text for a job list's cell, withheld from a visitor who may not see it.
@@ -96,7 +106,14 @@ extern "C" pappl_device_t *papplDeviceOpen(const char *device_uri, const char *n
   }
   using open_t = pappl_device_t *(*)(const char *, const char *, pappl_deverror_cb_t, void *);
   static const auto open = original<open_t>("papplDeviceOpen");
-  return open(device_uri, name, err_cb, err_data);
+  // PAPPL logs every device's errors through papplLogDevice, and keeps the callback for
+  // the device's life: ours takes its place, with the system as its data.
+  if (err_cb != papplLogDevice)
+    return open(device_uri, name, err_cb, err_data);
+  t_openingUri = device_uri;
+  pappl_device_t *device = open(device_uri, name, log_device_error, err_data);
+  t_openingUri = nullptr;
+  return device;
 }
 
 // PAPPL stops a printer whose device cannot be opened as it stops a paused one (state

@@ -14,6 +14,9 @@ part_bad() {
   "$pwgpage" "$work/short.pwg" 800 100 8 18 203 99
   "$pwgpage" "$work/black1.pwg" 800 100 1 3 203
   "$pwgpage" "$work/gray1.pwg" 800 100 1 18 203
+  "$pwgpage" "$work/black1.urf" 812 100 1 18 203
+  "$pwgpage" "$work/rgb.urf" 800 100 24 19 203
+  pgmmake 1 8193 10 | pnmtojpeg >"$work/wide.jpg"
   printf '%%PDF-1.4\n%%%%EOF\n' >"$work/doc.pdf"
   echo "SHIP TO: nowhere" >"$work/text"
   # A label of noise that does not compress, cut at 20 KB and at 177 bytes, and an
@@ -44,16 +47,19 @@ PY
   done <<'EOF'
 cut|cut.pwg|image/pwg-raster|2|The page ended after
 huge|huge.pwg|image/pwg-raster|0|The page is 100000 dots wide; the print head is 832 dots wide.
-wide|wide.pwg|image/pwg-raster|0|Job aborted.
+wide|wide.pwg|image/pwg-raster|0|Unsupported raster: the page's header does not describe 8-bit gray lines
 dpi|dpi.pwg|image/pwg-raster|0|The page is 300x300 dpi; this printer prints at 203 dpi.
 short|short.pwg|image/pwg-raster|2|of its 100 lines.
 black1|black1.pwg|image/pwg-raster|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
 gray1|gray1.pwg|image/pwg-raster|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
+black1urf|black1.urf|image/urf|0|Unsupported raster: the page's header does not describe 8-bit gray lines (a 1-bit Apple raster page, say); the printer takes 8-bit gray.
+rgburf|rgb.urf|image/urf|0|Unsupported raster: a colour page; the printer takes 8-bit gray.
 pdf|doc.pdf|application/pdf|0|Job aborted.
 text|text|application/octet-stream|0|Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.
 cut20k|cut20k.png|image/png|0|The PNG image cannot be read
 cut177|cut177.png|image/png|0|The PNG image cannot be read
 bigimage|bigimage.png|image/png|0|The PNG image is 4097x4097 pixels; the printer takes at most 16777216 pixels, 8192 a side.
+widejpeg|wide.jpg|image/jpeg|0|The JPEG image is 8193x10 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 EOF
   # Looking for devices with no DNS-SD daemon must not end the server.
   if ! pgrep -x avahi-daemon >/dev/null; then

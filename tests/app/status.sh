@@ -174,6 +174,8 @@ while True:
   sleep 1
   [ "$SECONDS" -le 4 ] && [ "$(labels_out)" = "$before" ] ||
     fail "a stop while waiting took $SECONDS s and printed $(($(labels_out) - before)) labels"
+  grep -q "\[Device\] Unable to connect to .*127\.0\.0\.1:$vport.*: Connection refused" "$work/app.log" ||
+    fail "the printer that refused the connection is not logged with that reason"
   echo "status: 7 states in printer-state-reasons, jobs wait for labels and for a printer"
 }
 

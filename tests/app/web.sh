@@ -24,6 +24,28 @@ page.feed(sys.stdin.read())
 print(" ".join(page.raw))'
 }
 
+# Print the value a browser shows for the page's select NAME: the option marked selected,
+# or the first.
+shown_choice() {
+  python3 -c '
+import html.parser, sys
+class Page(html.parser.HTMLParser):
+    inside, first, chosen = False, None, None
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag == "select":
+            self.inside = attrs.get("name") == sys.argv[1]
+        elif tag == "option" and self.inside:
+            self.first = self.first or attrs.get("value")
+            if "selected" in attrs:
+                self.chosen = attrs.get("value")
+    def handle_endtag(self, tag):
+        self.inside = self.inside and tag != "select"
+page = Page()
+page.feed(sys.stdin.read())
+print(page.chosen or page.first or "")' "$1"
+}
+
 # Print a label, then let Chromium show the status, defaults, media and last label pages:
 # each renders whole, the defaults show plain names, the media page lists every named
 # size, and the preview shows the viewer's summary of what reached the device and a
@@ -75,6 +97,38 @@ dither-fine|Dithered: finest pattern
 EOF
   got=$(raw_names <"$work/defaults.html")
   [ -z "$got" ] || fail "the defaults page shows raw names: $got"
+
+  # A darkness set over IPP is shown as it is, and the defaults form sent back as shown
+  # keeps it.
+  cat >"$work/darkness.test" <<'EOF'
+{
+  OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword requested-attributes printer-darkness-configured
+  STATUS successful-ok
+  DISPLAY printer-darkness-configured
+}
+EOF
+  local darkness shown token
+  for darkness in 50 90 53; do
+    printer_request label Set-Printer-Attributes "set darkness $darkness" \
+      "GROUP printer-attributes-tag" "ATTR integer printer-darkness-configured $darkness"
+    curl -s "$web/label/printing" >"$work/printing.html"
+    shown=$(shown_choice print-darkness <"$work/printing.html")
+    [ "$shown" = "$darkness" ] || fail "darkness $darkness: the defaults page shows $shown%"
+    token=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$work/printing.html" | head -n 1)
+    curl -s -H "Origin: $web" --data "session=$token&print-darkness=$shown" \
+      "$web/label/printing" >"$work/saved.html"
+    grep -qF "Changes saved." "$work/saved.html" ||
+      fail "darkness $darkness: the defaults form was not saved"
+    got=$(ipptool -t "$uri/label" "$work/darkness.test" |
+      sed -n 's/.*printer-darkness-configured (integer) = //p')
+    [ "$got" = "$darkness" ] || fail "darkness $darkness: the unchanged form saved '$got'"
+  done
+  echo "defaults: darkness 50, 90 and 53 shown and kept by the unchanged form"
   got=$(ipptool -tv "$uri/label" "$tests/get-printer-attributes.test" |
     sed -n 's/.*media-supported (1setOf keyword) = //p')
   for size in ${got//,/ }; do
