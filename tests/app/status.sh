@@ -143,6 +143,24 @@ CANCEL
   [ "$(grep -c "had not come out when the printer went away: it is sent again" \
     "$work/app.log")" = 1 ] || fail "the label sent again is not in the log once"
 
+  # A cancel in the middle of a batch lets at most the label being printed come out: the
+  # printer is sent a block only once the one before it is out.
+  submit virtual 20
+  for _ in $(seq 100); do
+    [ "$(labels_out)" -ge 2 ] && break
+    sleep 0.05
+  done
+  ipptool -d job="$last_job" "$uri/virtual" /dev/stdin <<'CANCEL' >/dev/null 2>&1 || fail "cancel"
+{ OPERATION Cancel-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job ATTR name requesting-user-name tester }
+CANCEL
+  before=$(labels_out)
+  wait_shown "$last_job" canceled
+  sleep 1
+  [ "$(labels_out)" -le $((before + 1)) ] && [ "$before" -lt 20 ] ||
+    fail "a cancel after $before of 20 labels let $(($(labels_out) - before)) more out"
+
   sink=$(free_port)
   python3 -c 'import socket, sys
 s = socket.create_server(("127.0.0.1", int(sys.argv[1])))
