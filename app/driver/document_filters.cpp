@@ -8,6 +8,7 @@
 #include <png.h>
 #include <vector>
 
+#include "app/driver/raster_file.h"
 #include "app/pappl-1.3.1/internals.h"
 
 namespace {
@@ -156,6 +157,10 @@ void add_label_filters(pappl_system_t *system) {
   papplSystemAddMIMEFilter(system, "image/jpeg", kLabelNativeFormat, print_jpeg, nullptr);
   papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
                            nullptr);
+  // PWG and Apple raster that waited in the spool; PAPPL streams only from the client.
+  papplSystemAddMIMEFilter(system, "image/pwg-raster", kLabelNativeFormat, print_raster_file,
+                           nullptr);
+  papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, nullptr);
   // PAPPL's JPEG decoder takes gray for this printer: one byte a pixel.
   papplSystemSetMaxImageSize(system, kMaxImagePixels, kMaxImageSide, kMaxImageSide);
 }

@@ -26,9 +26,8 @@ const char *refused_page_reason(pappl_job_t *job) {
   // PAPPL marks these reasons, for a raster job, only where it refuses a page's header.
   pappl_jreason_t reasons = papplJobGetReasons(job);
   if (reasons & PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR)
-    return "Unsupported raster: a colour page; the printer takes 8-bit gray.";
+    return kColourRaster;
   if (reasons & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR)
-    return "Unsupported raster: the page's header does not describe 8-bit gray lines (a "
-           "1-bit Apple raster page, say); the printer takes 8-bit gray.";
+    return kNotGrayRaster;
   return nullptr;
 }

@@ -315,6 +315,19 @@ time_t pappl_job_hold_until(pappl_job_t *job) {
   return head->hold_until;
 }
 
+const char *pappl_set_job_format(pappl_job_t *job, const char *format) {
+  auto *head = reinterpret_cast<pappl_job_head_t *>(job);
+  if (!job || head->job_id != papplJobGetID(job) || head->created != papplJobGetTimeCreated(job) ||
+      head->format != papplJobGetFormat(job))
+    return nullptr;
+  // PAPPL reads the format under the job's lock when it saves its state.
+  pthread_rwlock_wrlock(&head->rwlock);
+  const char *old = head->format;
+  head->format = format;
+  pthread_rwlock_unlock(&head->rwlock);
+  return old;
+}
+
 int pappl_device_socket(pappl_device_t *device) {
   const auto *head = static_cast<const pappl_socket_head_t *>(papplDeviceGetData(device));
   struct stat info;

@@ -37,6 +37,11 @@ void pappl_requeue_job(pappl_job_t *job);
 // When a held job is due for release; 0 for a job held indefinitely or not held.
 time_t pappl_job_hold_until(pappl_job_t *job);
 
+// Put format in place of the job's document format, returning the one it had; null, and
+// nothing changed, when the job's layout is not the one this build knows. PAPPL spools
+// a document to a file unless its format is PWG or Apple raster, which it streams.
+const char *pappl_set_job_format(pappl_job_t *job, const char *format);
+
 // The descriptor of a socket:// device's connection; -1 for any other device.
 int pappl_device_socket(pappl_device_t *device);
 

@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
+// A PWG or Apple raster document that waited in the spool, read back page by page and
+// line by line into the raster callbacks as PAPPL streams one from its client, so that
+// the printer gets the same bytes either way and no job is held whole in memory.
+#pragma once
+
+#include <pappl/pappl.h>
+
+// PAPPL's document filter for a spooled raster document: print the job's file.
+bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *data);
