@@ -153,7 +153,8 @@ extern "C" int papplJobOpenFile(pappl_job_t *job, char *fname, size_t fnamesize,
   using open_t = int (*)(pappl_job_t *, char *, size_t, const char *, const char *, const char *);
   static const auto open = original<open_t>("papplJobOpenFile");
   int fd = open(job, fname, fnamesize, directory, ext, mode);
-  return mode && !strcmp(mode, "w") ? limit_document_file(job, fd, fname) : fd;
+  // PAPPL opens a document's file with no extension of its own, unlike a job's attributes.
+  return !ext && mode && !strcmp(mode, "w") ? limit_document_file(job, fd, fname) : fd;
 }
 
 // PAPPL 1.3.1 waits 60 s for each line of a request's header and for ever for a body that

@@ -119,9 +119,8 @@ void spool_document(pappl_client_t *client, pappl_job_t *job) {
   t_copy = nullptr;
   if (copy.started)
     pthread_join(copy.thread, nullptr);
-  document_refusal_t refusal =
-      document_refusal({copy.tooLarge, copy.writeError, copy.started && cut_short(client)},
-                       copy.limit);
+  document_refusal_t refusal = document_refusal(
+      {copy.tooLarge, copy.writeError, copy.started && cut_short(client)}, copy.limit);
   if (refusal.status != IPP_STATUS_OK) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Document refused after %lld bytes: %s", copy.total,
                 refusal.message.c_str());

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "app/driver/document_filters.h"
-#include "app/queue/document_spool.h"
 #include "app/pappl-1.3.1/internals.h"
+#include "app/queue/document_spool.h"
 #include "app/queue/job_order.h"
 #include "app/queue/stop_signal.h"
 

@@ -22,9 +22,9 @@ using watch_clock = std::chrono::steady_clock;
 // What the watch keeps of a connection between PAPPL's accept and its close.
 struct watched_t {
   http_t *http;
-  bool inRequest;           // between a request's first byte and its end
+  bool inRequest;                // between a request's first byte and its end
   watch_clock::time_point since; // when that request (or the connection) began
-  bool closed;              // shut down by the watch already
+  bool closed;                   // shut down by the watch already
 };
 
 // The lock is held while the watch shuts a socket down, and while a connection is
@@ -107,7 +107,8 @@ bool read_request_limits(int num_options, cups_option_t *options, request_limits
   *limits = {};
   const char *value = cupsGetOption("max-document-size", num_options, options);
   if (value && (limits->documentBytes = parse_size(value)) < 0) {
-    fprintf(stderr, "%s: Bad 'max-document-size' value '%s': give bytes, or a number with k, M or G.\n",
+    fprintf(stderr,
+            "%s: Bad 'max-document-size' value '%s': give bytes, or a number with k, M or G.\n",
             kAppName, value);
     return false;
   }
