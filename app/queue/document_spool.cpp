@@ -78,17 +78,36 @@ bool cut_short(pappl_client_t *client) {
   return httpGetRemaining(http) > 0 || httpError(http) != 0;
 }
 
+// Set the response's status-message, which belongs to its operation group: where PAPPL
+// answered success, the job's attributes already follow that group and are moved after it.
+void set_status_message(ipp_t *response, const std::string &text) {
+  ipp_attribute_t *message = ippFindAttribute(response, "status-message", IPP_TAG_TEXT);
+  if (message) {
+    ippSetString(response, &message, 0, text.c_str());
+    return;
+  }
+  ipp_t *rest = ippNew();
+  for (ipp_attribute_t *attr = ippFirstAttribute(response); attr;) {
+    if (ippGetGroupTag(attr) == IPP_TAG_OPERATION) {
+      attr = ippNextAttribute(response);
+      continue;
+    }
+    ippCopyAttribute(rest, attr, 0);
+    ippDeleteAttribute(response, attr);
+    attr = ippFirstAttribute(response);
+  }
+  ippAddString(response, IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr, text.c_str());
+  for (ipp_attribute_t *attr = ippFirstAttribute(rest); attr; attr = ippNextAttribute(rest))
+    ippCopyAttribute(response, attr, 0);
+  ippDelete(rest);
+}
+
 // Answer the client with the refusal, in place of what PAPPL answered, and end the job
 // unless PAPPL has ended it already (removing its spool file either way).
 void refuse_document(pappl_client_t *client, pappl_job_t *job, const document_refusal_t &refusal) {
   if (ipp_t *response = papplClientGetResponse(client)) {
     ippSetStatusCode(response, refusal.status);
-    ipp_attribute_t *message = ippFindAttribute(response, "status-message", IPP_TAG_TEXT);
-    if (message)
-      ippSetString(response, &message, 0, refusal.message.c_str());
-    else
-      ippAddString(response, IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr,
-                   refusal.message.c_str());
+    set_status_message(response, refusal.message);
   }
   if (papplJobGetState(job) < IPP_JSTATE_CANCELED)
     pappl_abort_job(job, refusal.message.c_str());
