@@ -29,6 +29,10 @@ TEST(JobOrder, TheOldestSpooledJobStartsWhenNothingElseHoldsThePrinter) {
       {"a newer raster job waits", {{6, kPending, true, 0}}, {false, false, false, {8}}, 6},
       {"a streamed job has no file", {{4, kPending, false, 0}, {6, kPending, true, 0}}, {}, 6},
       {"held jobs wait", {{4, kHeld, true, 0}, {6, kPending, true, 0}}, {}, 6},
+      {"a document not yet checked whole",
+       {{4, kPending, true, 0, false, true}, {6, kPending, true, 0}},
+       {},
+       6},
   };
   for (const Case &c : cases)
     EXPECT_EQ(next_job_to_start(c.jobs, c.turn), c.start) << c.what;

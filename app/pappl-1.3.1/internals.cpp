@@ -36,6 +36,10 @@ const replacement_t kReplacements[] = {
     {"papplDeviceList", reinterpret_cast<void *>(&papplDeviceList)},
     {"_papplPrinterCheckJobs", reinterpret_cast<void *>(&_papplPrinterCheckJobs)},
     {"_papplJobCopyDocumentData", reinterpret_cast<void *>(&_papplJobCopyDocumentData)},
+    {"papplJobOpenFile", reinterpret_cast<void *>(&papplJobOpenFile)},
+    {"_papplClientCreate", reinterpret_cast<void *>(&_papplClientCreate)},
+    {"_papplClientDelete", reinterpret_cast<void *>(&_papplClientDelete)},
+    {"_papplClientProcessHTTP", reinterpret_cast<void *>(&_papplClientProcessHTTP)},
 };
 
 // PAPPL's private functions that the application calls.

@@ -3,6 +3,7 @@
 // the dynamic linker, which resolves it to the executable's exported definition; each
 // is a shim that asks the application's own code (README.md says why each is here).
 #include <cerrno>
+#include <cstring>
 #include <pappl/pappl.h>
 #include <string>
 
@@ -11,7 +12,9 @@
 #include "app/access/printer_name.h"
 #include "app/driver/device_errors.h"
 #include "app/pappl-1.3.1/private.h"
+#include "app/queue/document_spool.h"
 #include "app/queue/scheduler.h"
+#include "app/server/request_limits.h"
 #include "app/server/saved_settings.h"
 #include "app/server/service_account.h"
 #include "app/server/state_file.h"
@@ -158,4 +161,40 @@ extern "C" void _papplPrinterCheckJobs(pappl_printer_t *printer) {
 
 extern "C" void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *job) {
   receive_job_document(client, job);
+}
+
+// PAPPL 1.3.1 spools a document of any size (job-ipp.c:153): the file it writes a
+// document to is the size limit's counting copy.
+extern "C" int papplJobOpenFile(pappl_job_t *job, char *fname, size_t fnamesize,
+                                const char *directory, const char *ext, const char *mode) {
+  using open_t = int (*)(pappl_job_t *, char *, size_t, const char *, const char *, const char *);
+  static const auto open = original<open_t>("papplJobOpenFile");
+  int fd = open(job, fname, fnamesize, directory, ext, mode);
+  // PAPPL opens a document's file with no extension of its own, unlike a job's attributes.
+  return !ext && mode && !strcmp(mode, "w") ? limit_document_file(job, fd, fname) : fd;
+}
+
+// PAPPL 1.3.1 waits 60 s for each line of a request's header and for ever for a body that
+// stops coming (client.c:254, :645; job-ipp.c:153): each connection is watched instead.
+extern "C" pappl_client_t *_papplClientCreate(pappl_system_t *system, int sock) {
+  using create_t = pappl_client_t *(*)(pappl_system_t *, int);
+  static const auto create = original<create_t>("_papplClientCreate");
+  pappl_client_t *client = create(system, sock);
+  if (client)
+    watch_connection(client);
+  return client;
+}
+
+extern "C" void _papplClientDelete(pappl_client_t *client) {
+  forget_connection(client);
+  static const auto remove = original<void (*)(pappl_client_t *)>("_papplClientDelete");
+  remove(client);
+}
+
+extern "C" bool _papplClientProcessHTTP(pappl_client_t *client) {
+  static const auto process = original<bool (*)(pappl_client_t *)>("_papplClientProcessHTTP");
+  begin_request(client);
+  bool kept = process(client);
+  end_request(client);
+  return kept;
 }

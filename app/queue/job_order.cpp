@@ -14,8 +14,9 @@ job_scan_t scan_jobs(const std::vector<queued_job_t> &jobs) {
   for (const queued_job_t &job : jobs) {
     if (job.state == IPP_JSTATE_PROCESSING)
       scan.processing = true;
-    // A streamed raster job is pending for a moment without a file: never start that.
-    else if (job.state == IPP_JSTATE_PENDING && job.spooled &&
+    // A streamed raster job is pending for a moment without a file, and a spooled one
+    // before its document is checked whole: never start those.
+    else if (job.state == IPP_JSTATE_PENDING && job.spooled && !job.receiving &&
              (!scan.oldestSpooled || job.id < scan.oldestSpooled))
       scan.oldestSpooled = job.id;
   }

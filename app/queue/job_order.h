@@ -12,9 +12,10 @@
 struct queued_job_t {
   int id;
   ipp_jstate_t state;
-  bool spooled;         // its document is in the spool; a streamed raster job's is not
-  time_t holdUntil;     // when a held job is due; 0 when held indefinitely
-  bool sending = false; // the driver has begun sending its blocks to the printer
+  bool spooled;           // its document is in the spool; a streamed raster job's is not
+  time_t holdUntil;       // when a held job is due; 0 when held indefinitely
+  bool sending = false;   // the driver has begun sending its blocks to the printer
+  bool receiving = false; // its document is in the spool but not yet checked whole
 };
 
 // What else decides the printer's turn.

@@ -6,7 +6,6 @@
 // (app/pappl-1.3.1/shims.cpp); job_order.cpp decides whose turn it is.
 #include "app/queue/scheduler.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -18,16 +17,19 @@
 
 #include "app/driver/document_filters.h"
 #include "app/pappl-1.3.1/internals.h"
+#include "app/queue/document_spool.h"
 #include "app/queue/job_order.h"
 #include "app/queue/stop_signal.h"
 
 namespace {
 
-// The raster jobs of a printer that wait for their turn or are being streamed, and the
+// The raster jobs of a printer that wait for their turn or are being streamed, the
+// spooled jobs whose document PAPPL has submitted before our copy of it is done, and the
 // job thread we started: it runs until PAPPL has closed the device after the job, a
 // moment after the job itself has ended, and no other job may open it before.
 struct printer_queue_t {
   std::set<int> waiting;
+  std::set<int> receiving; // spooled jobs whose document is still being checked
   bool streaming = false;
   bool running = false;
 };
@@ -57,6 +59,15 @@ std::vector<queued_job_t> active_jobs(pappl_printer_t *printer, pappl_job_t *sel
   job_list_t list = {self, {}};
   papplPrinterIterateActiveJobs(printer, add_job, &list, 1, 0);
   return list.jobs;
+}
+
+// The printer's active jobs as the queue holds them, under its lock.
+std::vector<queued_job_t> queued_jobs(pappl_printer_t *printer, const printer_queue_t &queue,
+                                      pappl_job_t *self) {
+  std::vector<queued_job_t> jobs = active_jobs(printer, self);
+  for (queued_job_t &job : jobs)
+    job.receiving = queue.receiving.count(job.id) > 0;
+  return jobs;
 }
 
 // The turn as the queue holds it, with the printer's own state.
@@ -115,20 +126,6 @@ void release_due_jobs(pappl_printer_t *printer) {
       papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Released: the time it was held until has come.");
       papplJobRelease(job, nullptr);
     }
-}
-
-// PAPPL reports a short write to a job's spool file with the errno it did not set
-// ("Unable to write print file: Success"). Less written than asked to a regular file,
-// without an error, is a full disk: the client is told so.
-void mend_spool_message(pappl_client_t *client) {
-  static const char kUnset[] = "Unable to write print file: Success";
-  ipp_t *response = papplClientGetResponse(client);
-  ipp_attribute_t *message =
-      response ? ippFindAttribute(response, "status-message", IPP_TAG_TEXT) : nullptr;
-  const char *text = message ? ippGetString(message, 0, nullptr) : nullptr;
-  if (text && !strcmp(text, kUnset))
-    ippSetString(response, &message, 0,
-                 (std::string("Unable to write print file: ") + strerror(ENOSPC)).c_str());
 }
 
 void add_printer(pappl_printer_t *printer, void *data) {
@@ -216,8 +213,8 @@ void check_printer_jobs(pappl_printer_t *printer) {
     // The jobs are listed under the lock, so that no other check acts on the same list.
     std::lock_guard<std::mutex> lock(g_queue_lock);
     printer_queue_t &queue = g_queues[printer];
-    int id =
-        next_job_to_start(active_jobs(printer, nullptr), printer_turn(printer, queue, stopping));
+    int id = next_job_to_start(queued_jobs(printer, queue, nullptr),
+                               printer_turn(printer, queue, stopping));
     if (id && (job = papplPrinterFindJob(printer, id)) != nullptr)
       queue.running = true;
   }
@@ -236,12 +233,23 @@ void check_printer_jobs(pappl_printer_t *printer) {
 }
 
 void receive_job_document(pappl_client_t *client, pappl_job_t *job) {
+  pappl_printer_t *printer = papplJobGetPrinter(job);
   if (!is_raster_format(papplJobGetFormat(job))) {
-    pappl_copy_document(client, job);
-    mend_spool_message(client);
+    // PAPPL submits the job as soon as it has closed its end of our copy: it starts once
+    // the copy is whole and taken.
+    int id = papplJobGetID(job);
+    {
+      std::lock_guard<std::mutex> lock(g_queue_lock);
+      g_queues[printer].receiving.insert(id);
+    }
+    spool_document(client, job);
+    {
+      std::lock_guard<std::mutex> lock(g_queue_lock);
+      g_queues[printer].receiving.erase(id);
+    }
+    check_printer_jobs(printer);
     return;
   }
-  pappl_printer_t *printer = papplJobGetPrinter(job);
   pappl_system_t *system = papplPrinterGetSystem(printer);
   int id = papplJobGetID(job);
   for (bool waiting = false;; usleep(20000)) {

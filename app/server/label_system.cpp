@@ -11,6 +11,7 @@
 #include "app/driver/label_models.h"
 #include "app/queue/scheduler.h"
 #include "app/server/app_name.h"
+#include "app/server/request_limits.h"
 #include "app/server/saved_settings.h"
 #include "app/server/state_file.h"
 #include "app/web/label_handling.h"
@@ -50,7 +51,9 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                                    set_up_label_printer, describe_label_driver, nullptr);
     return bare;
   }
+  request_limits_t limits;
   if (!read_access_policy(num_options, options, &settings->policy) ||
+      !read_request_limits(num_options, options, &limits) ||
       !take_service_account(num_options, options, settings->policy.adminGid, &settings->account))
     return nullptr;
   const char *value;
@@ -127,5 +130,6 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);
   keep_label_state(system, stateFile);
   tend_job_queues(system, save_label_state, stateFile);
+  enforce_header_deadlines(system);
   return system;
 }

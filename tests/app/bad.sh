@@ -1,11 +1,12 @@
 #!/bin/bash
 # SPDX-License-Identifier: Apache-2.0
-# Truncated, oversized and unconvertible pages end aborted, and the next job prints.
+# Truncated, oversized and unconvertible pages end aborted, and the next job prints; half
+# requests are closed, and a document past the size limit is refused.
 # shellcheck source=tests/app/lib.sh
 . "$(dirname "$0")/lib.sh"
 
 part_bad() {
-  start_app
+  start_app -o server-options=no-tls -o max-document-size=256k -o stall-timeout=3
   "$sample" "$work/page.pwg" 1 812 1218 1 pwg
   head -c 60000 "$work/page.pwg" >"$work/cut.pwg"
   "$pwgpage" "$work/huge.pwg" 100000 100000 8 18 203 0
@@ -33,6 +34,8 @@ noise = random.Random(7)
 png(sys.argv[1] + '/cut20k.png', 812, 1218, lambda y: noise.randbytes(812), 20000)
 png(sys.argv[1] + '/cut177.png', 812, 1218, lambda y: bytes(812), 177)
 png(sys.argv[1] + '/bigimage.png', 4097, 4097, lambda y: bytes(4097))
+png(sys.argv[1] + '/noise.png', 812, 400, lambda y: noise.randbytes(812))
+png(sys.argv[1] + '/white.png', 812, 300, lambda y: b'\xff' * 812)
 PY
   local job file format want gone
   while IFS='|' read -r job file format gone want; do
@@ -61,6 +64,37 @@ cut177|cut177.png|image/png|0|The PNG image cannot be read
 bigimage|bigimage.png|image/png|0|The PNG image is 4097x4097 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 widejpeg|wide.jpg|image/jpeg|0|The JPEG image is 8193x10 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 EOF
+  # Half a request is closed (its header within 5 s, however it trickles in; its body
+  # after 3 s without a byte) while the server answers others.
+  local kind
+  for kind in header trickle body; do
+    python3 "$data/half_request.py" "$port" "$kind" >"$work/half-$kind.out" &
+    local half=$!
+    printer_request label Get-Printer-Attributes "a request beside half a $kind"
+    wait "$half" || fail "half a request ($kind) is still open after 30 s"
+    echo "half request ($kind): closed, another answered meanwhile"
+  done
+  # A document past the limit, whole or in chunks, is refused as too large, leaves nothing
+  # of its job in the spool, and the next jobs print.
+  local how
+  for how in "" -c; do
+    python3 "$data/ipp_request.py" "$uri/label" Print-Job -f "$work/noise.png" $how \
+      requesting-user-name:name=tester document-format:mimeMediaType=image/png >"$work/big.out"
+    grep -qx "status client-error-request-entity-too-large" "$work/big.out" ||
+      fail "a document past the limit ${how:+(chunked) }: $(cat "$work/big.out")"
+    grep -q "limit of 256 KiB" "$work/big.out" || fail "the refusal names no limit: $(cat "$work/big.out")"
+    local id
+    id=$(sed -n 's/^job-id = //p' "$work/big.out")
+    # PAPPL keeps each job's attributes beside it, in a .ipp file saved with the state.
+    [ -z "$(find "$work/spool" -name "p*j$(printf %09d "$id")-*" ! -name "*.ipp")" ] ||
+      fail "the refused job $id left its document in the spool"
+    echo "document past the limit${how:+ (chunked)}: refused, nothing left in the spool"
+  done
+  print_job after-big label "$work/white.png" image/png
+  [ "$state" = completed ] || fail "after-big: the spooled job after it is $state"
+  print_job after-big-raster label "$work/page.pwg" image/pwg-raster
+  [ "$state" = completed ] || fail "after-big-raster: the job after it is $state"
+
   # Looking for devices with no DNS-SD daemon must not end the server.
   if ! pgrep -x avahi-daemon >/dev/null; then
     timeout 60 "$work/$name" devices >/dev/null 2>&1 || fail "devices failed"

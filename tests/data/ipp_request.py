@@ -2,10 +2,11 @@
 # SPDX-License-Identifier: Apache-2.0
 """Send one IPP request, signed in or not, and print what came back.
 
-Usage: ipp_request.py URL OPERATION [-u ACCOUNT:PASSWORD] [-f FILE] [ATTRIBUTE...]
+Usage: ipp_request.py URL OPERATION [-u ACCOUNT:PASSWORD] [-f FILE] [-c] [ATTRIBUTE...]
 URL is http(s)://HOST:PORT/PATH (ipp and ipps mean the same); OPERATION an IPP operation
 name; each ATTRIBUTE is [job.]NAME:TYPE=VALUE (TYPE integer, keyword, name, uri or
-mimeMediaType), in the operation group unless it starts with "job." or "printer.". Prints the HTTP
+mimeMediaType), in the operation group unless it starts with "job." or "printer."; -c sends
+the request in chunks of 64 KiB, as clients do that cannot tell its length. Prints the HTTP
 status, then "status NAME", then "NAME = VALUE" for each attribute of the answer.
 """
 import base64
@@ -22,7 +23,8 @@ TYPES = {"integer": 0x21, "enum": 0x23, "keyword": 0x44, "uri": 0x45, "charset":
 STATUS = {0x0000: "successful-ok", 0x0400: "client-error-bad-request",
           0x0401: "client-error-forbidden", 0x0402: "client-error-not-authenticated",
           0x0403: "client-error-not-authorized", 0x0404: "client-error-not-possible",
-          0x0406: "client-error-not-found", 0x040B: "client-error-attributes-or-values-not-supported",
+          0x0406: "client-error-not-found", 0x0408: "client-error-request-entity-too-large",
+          0x040B: "client-error-attributes-or-values-not-supported",
           0x0500: "server-error-internal-error"}
 
 
@@ -84,9 +86,12 @@ def answer(data):
 
 def main():
     args = sys.argv[1:]
-    url, operation, account, document = args[0], args[1], None, b""
+    url, operation, account, document, chunked = args[0], args[1], None, b"", False
     rest = args[2:]
-    while rest and rest[0] in ("-u", "-f"):
+    while rest and rest[0] in ("-u", "-f", "-c"):
+        if rest[0] == "-c":
+            chunked, rest = True, rest[1:]
+            continue
         if rest[0] == "-u":
             account = rest[1]
         else:
@@ -104,7 +109,9 @@ def main():
     headers = {"Content-Type": "application/ipp"}
     if account:
         headers["Authorization"] = "Basic " + base64.b64encode(account.encode()).decode()
-    connection.request("POST", parts.path, request(operation, target, rest) + document, headers)
+    whole = request(operation, target, rest) + document
+    body = (whole[at:at + 65536] for at in range(0, len(whole), 65536)) if chunked else whole
+    connection.request("POST", parts.path, body, headers, encode_chunked=chunked)
     response = connection.getresponse()
     data = response.read()
     print("http", response.status)
