@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
+#include <unistd.h>
 
+#include "app/server/atomic_file.h"
 #include "app/server/saved_settings.h"
 
 namespace {
@@ -43,3 +49,28 @@ TEST(SavedSettings, LinesOfAnotherShapeAreSkipped) {
 }
 
 } // namespace
+
+// PAPPL saves from whichever thread changed something: two saves of one file at once
+// must each leave a whole file, one or the other, and neither may fail.
+TEST(SavedSettings, SavesAtOnceEachLeaveAWholeFile) {
+  char dir[] = "/tmp/strobane-save.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/state";
+  const std::string texts[] = {std::string(100000, 'a'), std::string(50000, 'b')};
+  std::atomic<int> failures{0};
+  auto save = [&](const std::string &text) {
+    std::string error;
+    for (int i = 0; i < 200; i++)
+      if (!replace_file_with_text(path, text, &error))
+        failures++;
+  };
+  std::thread first(save, texts[0]), second(save, texts[1]);
+  first.join();
+  second.join();
+  EXPECT_EQ(failures, 0);
+  std::ifstream in(path);
+  std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(saved == texts[0] || saved == texts[1]) << saved.size() << " bytes";
+  unlink(path.c_str());
+  rmdir(dir);
+}

@@ -8,6 +8,7 @@
 #include <link.h>
 #include <map>
 #include <string>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <vector>
 

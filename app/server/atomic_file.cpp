@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +32,10 @@ std::string failed(const std::string &what, const std::string &path) {
 
 bool replace_file(const std::string &path, const std::function<bool(const char *newPath)> &write,
                   std::string *error) {
+  // Two saves at once (PAPPL saves from whichever thread changed something) would write
+  // the same new file, and one could rename the other's half-written bytes into place.
+  static std::mutex saving;
+  std::lock_guard<std::mutex> held(saving);
   std::string newPath = path + ".new";
   errno = 0;
   if (!write(newPath.c_str())) {
