@@ -22,11 +22,13 @@ TEST(JobOrder, TheOldestSpooledJobStartsWhenNothingElseHoldsThePrinter) {
        {},
        5},
       {"one prints", {{5, kPrinting, true, 0}, {6, kPending, true, 0}}, {}, 0},
-      {"a raster job streams", {{6, kPending, true, 0}}, {false, true, false, {}}, 0},
-      {"the last job's thread still runs", {{6, kPending, true, 0}}, {false, false, true, {}}, 0},
-      {"paused or stopping", {{6, kPending, true, 0}}, {true, false, false, {}}, 0},
-      {"an older raster job waits", {{6, kPending, true, 0}}, {false, false, false, {4}}, 0},
-      {"a newer raster job waits", {{6, kPending, true, 0}}, {false, false, false, {8}}, 6},
+      {"a raster job streams", {{6, kPending, true, 0}}, {false, true, false}, 0},
+      {"the last job's thread still runs", {{6, kPending, true, 0}}, {false, false, true}, 0},
+      {"paused or stopping", {{6, kPending, true, 0}}, {true, false, false}, 0},
+      {"the printer cannot print: the job waits for it in its thread",
+       {{6, kPending, true, 0}},
+       {false, false, false, false},
+       6},
       {"a streamed job has no file", {{4, kPending, false, 0}, {6, kPending, true, 0}}, {}, 6},
       {"held jobs wait", {{4, kHeld, true, 0}, {6, kPending, true, 0}}, {}, 6},
       {"a document not yet checked whole",
@@ -38,36 +40,34 @@ TEST(JobOrder, TheOldestSpooledJobStartsWhenNothingElseHoldsThePrinter) {
     EXPECT_EQ(next_job_to_start(c.jobs, c.turn), c.start) << c.what;
 }
 
-TEST(JobOrder, ARasterJobStreamsInItsTurnOrEndsOnceThePrinterIsFree) {
+TEST(JobOrder, ARasterJobStreamsOnlyToAFreeReadyPrinterAndIsSpooledOtherwise) {
   struct Case {
     const char *what;
     int id;
-    bool ending;
+    bool held;
     std::vector<queued_job_t> others;
     printer_turn_t turn;
     bool streams;
   } cases[] = {
-      {"alone", 6, false, {}, {false, false, false, {6}}, true},
-      {"an older spooled job",
+      {"alone", 6, false, {}, {false, false, false}, true},
+      {"an older spooled job", 6, false, {{5, kPending, true, 0}}, {false, false, false}, false},
+      {"an older job still arriving",
        6,
        false,
-       {{5, kPending, true, 0}},
-       {false, false, false, {6}},
+       {{5, kPending, false, 0, false, true}},
+       {false, false, false},
        false},
-      {"a newer spooled job", 6, false, {{7, kPending, true, 0}}, {false, false, false, {6}}, true},
-      {"an older raster job waits", 6, false, {}, {false, false, false, {5, 6}}, false},
-      {"another prints", 6, false, {{3, kPrinting, true, 0}}, {false, false, false, {6}}, false},
-      {"paused", 6, false, {}, {true, false, false, {6}}, false},
-      {"cancelled, printer free",
-       6,
-       true,
-       {{5, kPending, true, 0}},
-       {true, false, false, {5, 6}},
-       true},
-      {"cancelled, printer busy", 6, true, {}, {false, true, false, {6}}, false},
+      {"a newer spooled job", 6, false, {{7, kPending, true, 0}}, {false, false, false}, true},
+      {"an older held job", 6, false, {{5, kHeld, true, 0}}, {false, false, false}, true},
+      {"another prints", 6, false, {{3, kPrinting, true, 0}}, {false, false, false}, false},
+      {"another streams", 6, false, {}, {false, true, false}, false},
+      {"the last job's thread still runs", 6, false, {}, {false, false, true}, false},
+      {"paused or stopping", 6, false, {}, {true, false, false}, false},
+      {"out of labels, offline or open", 6, false, {}, {false, false, false, false}, false},
+      {"held until later", 6, true, {}, {false, false, false}, false},
   };
   for (const Case &c : cases)
-    EXPECT_EQ(raster_job_may_stream(c.id, c.ending, c.others, c.turn), c.streams) << c.what;
+    EXPECT_EQ(raster_job_may_stream(c.id, c.held, c.others, c.turn), c.streams) << c.what;
 }
 
 TEST(JobOrder, HeldJobsAreDueAtTheirTimeAndNotBefore) {
@@ -96,6 +96,7 @@ TEST(JobOrder, AStopWaitsForJobsSendingBlocksWithinItsBoundAndRequeuesTheRest) {
       {"a job sending just before the bound", {{3, kPrinting, true, 0, true}}, 9.9, true, {}},
       {"a job sending at the bound", {{3, kPrinting, true, 0, true}}, 10, false, {}},
       {"a job waiting for its printer", {{4, kPrinting, true, 0, false}}, 0, false, {4}},
+      {"a streamed job waiting for its printer", {{4, kPrinting, false, 0, false}}, 0, false, {}},
       {"both", {{4, kPrinting, true, 0, false}, {5, kPrinting, true, 0, true}}, 0, true, {4}},
   };
   for (const Case &c : cases) {

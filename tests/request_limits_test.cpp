@@ -51,22 +51,26 @@ TEST(RequestLimits, ADocumentIsRefusedWithTheReasonItsCopyEnded) {
     ipp_status_t status;
     const char *message;
   } cases[] = {
-      {{false, 0, false}, IPP_STATUS_OK, ""},
-      {{true, 0, false},
+      {{false, false, 0, false}, IPP_STATUS_OK, ""},
+      {{true, false, 0, false},
        IPP_STATUS_ERROR_REQUEST_ENTITY,
        "The document is larger than this server's limit of 64 MiB."},
-      {{true, EPIPE, true},
+      {{true, false, EPIPE, true},
        IPP_STATUS_ERROR_REQUEST_ENTITY,
        "The document is larger than this server's limit of 64 MiB."},
-      {{false, ENOSPC, false},
+      {{false, true, EPIPE, false},
+       IPP_STATUS_ERROR_BUSY,
+       "The spool is full: the jobs waiting and this one come to more than its limit of 256 "
+       "MiB. Send it again once they have printed."},
+      {{false, false, ENOSPC, false},
        IPP_STATUS_ERROR_INTERNAL,
        "Unable to write print file: No space left on device"},
-      {{false, 0, true},
+      {{false, false, 0, true},
        IPP_STATUS_ERROR_BAD_REQUEST,
        "The connection ended before the whole document came."},
   };
   for (const Case &c : cases) {
-    document_refusal_t refusal = document_refusal(c.result, 64LL << 20);
+    document_refusal_t refusal = document_refusal(c.result, 64LL << 20, 256LL << 20);
     EXPECT_EQ(refusal.status, c.status) << c.message;
     EXPECT_EQ(refusal.message, c.message);
   }

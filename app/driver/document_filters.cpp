@@ -147,7 +147,8 @@ bool print_jpeg(pappl_job_t *job, pappl_device_t *device, void *) {
 } // namespace
 
 bool is_raster_format(const char *format) {
-  return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
+  return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf") ||
+                    !strcmp(format, kSpooledRasterFormat));
 }
 
 void add_label_filters(pappl_system_t *system) {
@@ -161,6 +162,7 @@ void add_label_filters(pappl_system_t *system) {
   papplSystemAddMIMEFilter(system, "image/pwg-raster", kLabelNativeFormat, print_raster_file,
                            nullptr);
   papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, nullptr);
+
   // PAPPL's JPEG decoder takes gray for this printer: one byte a pixel.
   papplSystemSetMaxImageSize(system, kMaxImagePixels, kMaxImageSide, kMaxImageSide);
 }

@@ -417,3 +417,7 @@ bool update_printer_status(pappl_printer_t *printer) {
   papplPrinterCloseDevice(printer);
   return true;
 }
+
+bool printer_is_asked(pappl_printer_t *printer) {
+  return is_socket_uri(papplPrinterGetDeviceURI(printer));
+}

@@ -62,3 +62,7 @@ bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_
 
 // PAPPL's status callback: ask an idle printer for its state.
 bool update_printer_status(pappl_printer_t *printer);
+
+// Whether the printer is asked for its status (a socket:// printer): only asking tells
+// whether it can print at this moment.
+bool printer_is_asked(pappl_printer_t *printer);

@@ -60,6 +60,7 @@ struct label_job_t {
   // page, and so printed by the printer N times over, is known at the next page or the end.
   bool holding;
   label_capture_t held;
+  bool sentLabels; // some of the job's bytes went to the printer
 };
 
 // Append a block's bytes to the block file; the first failure stays in file->error.
@@ -120,13 +121,24 @@ int open_block_file(pappl_job_t *job) {
 // A job stops at the next block boundary when it is cancelled or the application is
 // stopping: PAPPL would otherwise finish every page of it before it exits.
 bool job_is_stopping(pappl_job_t *job) {
-  return papplJobIsCanceled(job) || stop_requested() ||
-         papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
+  if (papplJobIsCanceled(job))
+    return true;
+  if (!stop_requested() && !papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job))))
+    return false;
+  // A spooled job of which nothing went to the printer prints whole after the next start:
+  // it waits here until the stop has put it back in the queue and ended the server.
+  if (papplJobGetFilename(job) && !job_sent_labels(job))
+    for (;;)
+      pause();
+  return true;
 }
 
 // Write a block's bytes to the printer's device and to the copy.
 void write_to_device(void *context, const void *data, size_t size) {
   auto *capture = static_cast<label_capture_t *>(context);
+  if (auto *state = static_cast<label_job_t *>(papplJobGetData(capture->job));
+      state && capture->watch)
+    state->sentLabels = true;
   if (capture->watch)
     send_block_bytes(capture->watch, capture->job, capture->device, data, size);
   if (capture->file)
@@ -390,4 +402,9 @@ bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
   delete state;
   papplJobSetData(job, nullptr);
   return copied;
+}
+
+bool job_sent_labels(pappl_job_t *job) {
+  auto *state = static_cast<label_job_t *>(papplJobGetData(job));
+  return state && state->sentLabels;
 }

@@ -21,3 +21,6 @@ bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_dev
 
 // Release what the job held.
 bool end_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+
+// Whether some of the job's bytes have gone to its printer.
+bool job_sent_labels(pappl_job_t *job);

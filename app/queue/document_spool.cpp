@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/queue/document_spool.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/pappl-1.3.1/internals.h"
@@ -16,8 +18,11 @@ namespace {
 struct document_copy_t {
   pappl_job_t *job;
   long long limit;
-  int from = -1; // the pipe's end we read
-  int to = -1;   // the spool file
+  long long spoolRoom; // what the spool's limit leaves, less what other copies take
+  bool spoolFull = false;
+  long long counted = 0; // of this copy's bytes, those in g_receiving
+  int from = -1;         // the pipe's end we read
+  int to = -1;           // the spool file
   long long total = 0;
   bool tooLarge = false;
   int writeError = 0;
@@ -27,6 +32,27 @@ struct document_copy_t {
 
 // Set while this thread has PAPPL read a document through spool_document.
 thread_local document_copy_t *t_copy;
+
+// The bytes of the documents being received now, which the spool's limit counts too.
+std::atomic<long long> g_receiving{0};
+
+void add_spooled_job(pappl_job_t *job, void *data) {
+  struct stat info;
+  const char *filename = papplJobGetFilename(job);
+  if (filename && !stat(filename, &info))
+    *static_cast<long long *>(data) += info.st_size;
+}
+
+void add_printer_spool(pappl_printer_t *printer, void *data) {
+  papplPrinterIterateActiveJobs(printer, add_spooled_job, data, 1, 0);
+}
+
+// The bytes of the documents in the spool that wait or print.
+long long spool_in_use(pappl_system_t *system) {
+  long long bytes = 0;
+  papplSystemIteratePrinters(system, add_printer_spool, &bytes);
+  return bytes;
+}
 
 bool write_all(int fd, const char *data, size_t size) {
   while (size > 0) {
@@ -57,6 +83,11 @@ void *copy_document(void *data) {
     copy->total += bytes;
     if (copy->total > copy->limit) {
       copy->tooLarge = true;
+      break;
+    }
+    copy->counted += bytes;
+    if ((g_receiving += bytes) > copy->spoolRoom) {
+      copy->spoolFull = true;
       break;
     }
     if (!write_all(copy->to, buffer, static_cast<size_t>(bytes))) {
@@ -117,10 +148,16 @@ void refuse_document(pappl_client_t *client, pappl_job_t *job, const document_re
 
 } // namespace
 
-document_refusal_t document_refusal(const document_copy_result_t &result, long long limitBytes) {
+document_refusal_t document_refusal(const document_copy_result_t &result, long long limitBytes,
+                                    long long spoolBytes) {
   if (result.tooLarge)
     return {IPP_STATUS_ERROR_REQUEST_ENTITY,
             "The document is larger than this server's limit of " + size_text(limitBytes) + "."};
+  if (result.spoolFull)
+    return {IPP_STATUS_ERROR_BUSY, "The spool is full: the jobs waiting and this one come to "
+                                   "more than its limit of " +
+                                       size_text(spoolBytes) +
+                                       ". Send it again once they have printed."};
   if (result.writeError)
     return {IPP_STATUS_ERROR_INTERNAL,
             std::string("Unable to write print file: ") + strerror(result.writeError)};
@@ -133,13 +170,17 @@ void spool_document(pappl_client_t *client, pappl_job_t *job) {
   document_copy_t copy;
   copy.job = job;
   copy.limit = request_limits().documentBytes;
+  long long spoolLimit = request_limits().spoolBytes;
+  copy.spoolRoom = spoolLimit - spool_in_use(papplPrinterGetSystem(papplJobGetPrinter(job)));
   t_copy = &copy;
   pappl_copy_document(client, job);
   t_copy = nullptr;
   if (copy.started)
     pthread_join(copy.thread, nullptr);
+  g_receiving -= copy.counted;
   document_refusal_t refusal = document_refusal(
-      {copy.tooLarge, copy.writeError, copy.started && cut_short(client)}, copy.limit);
+      {copy.tooLarge, copy.spoolFull, copy.writeError, copy.started && cut_short(client)},
+      copy.limit, spoolLimit);
   if (refusal.status != IPP_STATUS_OK) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Document refused after %lld bytes: %s", copy.total,
                 refusal.message.c_str());

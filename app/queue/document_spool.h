@@ -23,6 +23,7 @@ int limit_document_file(pappl_job_t *job, int fd, const char *filename);
 // How the copy of a document ended.
 struct document_copy_result_t {
   bool tooLarge;  // more than the limit came
+  bool spoolFull; // the documents waiting and this one came to more than the spool's limit
   int writeError; // errno of the spool file's failed write or close; 0 when none failed
   bool cutShort;  // the client's connection ended, or stalled, before the document did
 };
@@ -32,4 +33,5 @@ struct document_refusal_t {
   ipp_status_t status;
   std::string message;
 };
-document_refusal_t document_refusal(const document_copy_result_t &result, long long limitBytes);
+document_refusal_t document_refusal(const document_copy_result_t &result, long long limitBytes,
+                                    long long spoolBytes);

@@ -3,15 +3,19 @@
 
 namespace {
 
-// Whether a job prints, and which spooled job is the oldest waiting.
+// Whether a job prints, which spooled job is the oldest waiting, and the oldest pending
+// job of any kind.
 struct job_scan_t {
   bool processing = false;
   int oldestSpooled = 0;
+  int oldestPending = 0;
 };
 
 job_scan_t scan_jobs(const std::vector<queued_job_t> &jobs) {
   job_scan_t scan;
   for (const queued_job_t &job : jobs) {
+    if (job.state == IPP_JSTATE_PENDING && (!scan.oldestPending || job.id < scan.oldestPending))
+      scan.oldestPending = job.id;
     if (job.state == IPP_JSTATE_PROCESSING)
       scan.processing = true;
     // A streamed raster job is pending for a moment without a file, and a spooled one
@@ -31,23 +35,16 @@ bool printer_is_free(const job_scan_t &scan, const printer_turn_t &turn) {
 
 int next_job_to_start(const std::vector<queued_job_t> &jobs, const printer_turn_t &turn) {
   job_scan_t scan = scan_jobs(jobs);
-  if (turn.stopped || !printer_is_free(scan, turn) || !scan.oldestSpooled)
-    return 0;
-  if (!turn.waiting.empty() && *turn.waiting.begin() < scan.oldestSpooled)
+  if (turn.stopped || !printer_is_free(scan, turn))
     return 0;
   return scan.oldestSpooled;
 }
 
-bool raster_job_may_stream(int id, bool ending, const std::vector<queued_job_t> &others,
+bool raster_job_may_stream(int id, bool held, const std::vector<queued_job_t> &others,
                            const printer_turn_t &turn) {
   job_scan_t scan = scan_jobs(others);
-  if (!printer_is_free(scan, turn))
-    return false;
-  if (ending)
-    return true;
-  bool olderSpooled = scan.oldestSpooled && scan.oldestSpooled < id;
-  bool olderWaiting = !turn.waiting.empty() && *turn.waiting.begin() < id;
-  return !turn.stopped && !olderSpooled && !olderWaiting;
+  return printer_is_free(scan, turn) && !turn.stopped && turn.ready && !held &&
+         !(scan.oldestPending && scan.oldestPending < id);
 }
 
 std::vector<int> jobs_due(const std::vector<queued_job_t> &jobs, time_t now) {
@@ -63,10 +60,11 @@ stop_plan_t plan_stop(const std::vector<queued_job_t> &jobs, double stoppingSeco
   for (const queued_job_t &job : jobs) {
     if (job.state != IPP_JSTATE_PROCESSING)
       continue;
-    if (!job.sending)
+    // A streamed job has no document to print again: it ends by itself, with the reason.
+    if (job.sending)
+      plan.wait = plan.wait || stoppingSeconds < kStopWaitSeconds;
+    else if (job.spooled)
       plan.requeue.push_back(job.id);
-    else if (stoppingSeconds < kStopWaitSeconds)
-      plan.wait = true;
   }
   return plan;
 }

@@ -5,7 +5,6 @@
 
 #include <ctime>
 #include <cups/ipp.h>
-#include <set>
 #include <vector>
 
 // An active job of the printer.
@@ -20,19 +19,20 @@ struct queued_job_t {
 
 // What else decides the printer's turn.
 struct printer_turn_t {
-  bool stopped;          // paused, or the application is stopping
-  bool streaming;        // a raster job is being streamed to the printer
-  bool running;          // a job thread we started has not ended yet
-  std::set<int> waiting; // raster jobs waiting for their turn to stream
+  bool stopped;      // paused, or the application is stopping
+  bool streaming;    // a raster job is being streamed to the printer
+  bool running;      // a job thread we started has not ended yet
+  bool ready = true; // the printer was last seen able to print
 };
 
 // The spooled job to start now; 0 when none may start.
 int next_job_to_start(const std::vector<queued_job_t> &jobs, const printer_turn_t &turn);
 
-// Whether the raster job id may stream now (the others are the printer's other active
-// jobs); a job that is ending (cancelled, or the application stopping) goes as soon as
-// the printer is free, to end without printing, never beside another job.
-bool raster_job_may_stream(int id, bool ending, const std::vector<queued_job_t> &others,
+// Whether the raster job id, as it arrives, may be streamed to the printer while its
+// client sends it (the others are the printer's other active jobs): only when the
+// printer is free and ready, the job is not held and no older job waits. Any other is
+// spooled and waits its turn, so that its client is answered at once.
+bool raster_job_may_stream(int id, bool held, const std::vector<queued_job_t> &others,
                            const printer_turn_t &turn);
 
 // How long a stop waits for a job that is sending its blocks, which it ends at the next
@@ -40,8 +40,8 @@ bool raster_job_may_stream(int id, bool ending, const std::vector<queued_job_t> 
 inline constexpr double kStopWaitSeconds = 10.0;
 
 // What a stop does with a printer's jobs: waits for those that send their blocks, within
-// the bound, and puts back in the queue those that wait for their printer (processing,
-// nothing sent), to print after the next start.
+// the bound, and puts back in the queue the spooled ones that wait for their printer
+// (processing, nothing sent), to print whole after the next start.
 struct stop_plan_t {
   bool wait;
   std::vector<int> requeue;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // PAPPL 1.3.1 starts spooled jobs newest first and can start two at once (its check runs
 // unlocked in the thread of each new job and of each finished one), refuses a PWG or
-// Apple raster job that arrives while another prints, and releases a job held until a
+// Apple raster job that arrives while another prints (and keeps its client waiting
+// until the printer has taken it when it does not), and releases a job held until a
 // time at once. PAPPL's two steps that decide this call the functions here instead
 // (app/pappl-1.3.1/shims.cpp); job_order.cpp decides whose turn it is.
 #include "app/queue/scheduler.h"
@@ -11,11 +12,14 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "app/driver/document_filters.h"
+#include "app/driver/printer_status.h"
+#include "app/driver/raster_job.h"
 #include "app/pappl-1.3.1/internals.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/job_order.h"
@@ -23,12 +27,11 @@
 
 namespace {
 
-// The raster jobs of a printer that wait for their turn or are being streamed, the
-// spooled jobs whose document PAPPL has submitted before our copy of it is done, and the
-// job thread we started: it runs until PAPPL has closed the device after the job, a
-// moment after the job itself has ended, and no other job may open it before.
+// Whether a raster job is being streamed to the printer, the spooled jobs whose document
+// PAPPL has submitted before our copy of it is done, and the job thread we started: it
+// runs until PAPPL has closed the device after the job, a moment after the job itself
+// has ended, and no other job may open it before.
 struct printer_queue_t {
-  std::set<int> waiting;
   std::set<int> receiving; // spooled jobs whose document is still being checked
   bool streaming = false;
   bool running = false;
@@ -52,7 +55,7 @@ void add_job(pappl_job_t *job, void *data) {
   // The driver keeps its state on a job from its first block to its end.
   list->jobs.push_back({papplJobGetID(job), state, papplJobGetFilename(job) != nullptr,
                         state == IPP_JSTATE_HELD ? pappl_job_hold_until(job) : 0,
-                        papplJobGetData(job) != nullptr});
+                        job_sent_labels(job)});
 }
 
 std::vector<queued_job_t> active_jobs(pappl_printer_t *printer, pappl_job_t *self) {
@@ -71,9 +74,10 @@ std::vector<queued_job_t> queued_jobs(pappl_printer_t *printer, const printer_qu
 }
 
 // The turn as the queue holds it, with the printer's own state.
-printer_turn_t printer_turn(pappl_printer_t *printer, const printer_queue_t &queue, bool stopping) {
+printer_turn_t printer_turn(pappl_printer_t *printer, const printer_queue_t &queue, bool stopping,
+                            bool ready = true) {
   return {stopping || papplPrinterGetState(printer) == IPP_PSTATE_STOPPED, queue.streaming,
-          queue.running, queue.waiting};
+          queue.running, ready};
 }
 
 // Whether the application is stopping, when jobs not begun wait for the next start.
@@ -234,44 +238,45 @@ void check_printer_jobs(pappl_printer_t *printer) {
 
 void receive_job_document(pappl_client_t *client, pappl_job_t *job) {
   pappl_printer_t *printer = papplJobGetPrinter(job);
-  if (!is_raster_format(papplJobGetFormat(job))) {
-    // PAPPL submits the job as soon as it has closed its end of our copy: it starts once
-    // the copy is whole and taken.
-    int id = papplJobGetID(job);
-    {
-      std::lock_guard<std::mutex> lock(g_queue_lock);
-      g_queues[printer].receiving.insert(id);
-    }
-    spool_document(client, job);
-    {
-      std::lock_guard<std::mutex> lock(g_queue_lock);
-      g_queues[printer].receiving.erase(id);
-    }
-    check_printer_jobs(printer);
-    return;
-  }
-  pappl_system_t *system = papplPrinterGetSystem(printer);
   int id = papplJobGetID(job);
-  for (bool waiting = false;; usleep(20000)) {
-    bool ending = papplJobIsCanceled(job) || application_stopping(system);
-    std::lock_guard<std::mutex> lock(g_queue_lock);
+  bool raster = is_raster_format(papplJobGetFormat(job));
+  if (raster) {
+    bool held = papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED;
+    // A printer that answers for its status may be out of labels or away at this moment,
+    // which only a question tells: its raster jobs are spooled, so that their clients are
+    // answered at once; others print whenever they are sent to.
+    bool ready = !printer_is_asked(printer);
+    std::unique_lock<std::mutex> lock(g_queue_lock);
     printer_queue_t &queue = g_queues[printer];
-    if (raster_job_may_stream(id, ending, active_jobs(printer, job),
-                              printer_turn(printer, queue, false))) {
-      queue.waiting.erase(id);
+    bool stopping = application_stopping(papplPrinterGetSystem(printer));
+    if (raster_job_may_stream(id, held, active_jobs(printer, job),
+                              printer_turn(printer, queue, stopping, ready))) {
       queue.streaming = true;
-      break;
+      lock.unlock();
+      pappl_copy_document(client, job);
+      lock.lock();
+      queue.streaming = false;
+      lock.unlock();
+      check_printer_jobs(printer);
+      return;
     }
-    if (!waiting) {
-      queue.waiting.insert(id);
-      waiting = true;
-      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waiting for the printer's earlier jobs.");
-    }
+    queue.receiving.insert(id);
+  } else {
+    std::lock_guard<std::mutex> lock(g_queue_lock);
+    g_queues[printer].receiving.insert(id);
   }
-  pappl_copy_document(client, job);
+  // PAPPL submits the job as soon as it has closed its end of our copy: it starts once
+  // the copy is whole and taken. A raster document is spooled as PAPPL spools other
+  // formats, under another format while it is received.
+  const char *format = raster ? pappl_set_job_format(job, kSpooledRasterFormat) : nullptr;
+  if (raster)
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Spooled: the printer is busy or cannot print now.");
+  spool_document(client, job);
+  if (format)
+    pappl_set_job_format(job, format);
   {
     std::lock_guard<std::mutex> lock(g_queue_lock);
-    g_queues[printer].streaming = false;
+    g_queues[printer].receiving.erase(id);
   }
   check_printer_jobs(printer);
 }

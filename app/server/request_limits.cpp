@@ -112,6 +112,13 @@ bool read_request_limits(int num_options, cups_option_t *options, request_limits
             kAppName, value);
     return false;
   }
+  value = cupsGetOption("max-spool-size", num_options, options);
+  if (value && (limits->spoolBytes = parse_size(value)) < 0) {
+    fprintf(stderr,
+            "%s: Bad 'max-spool-size' value '%s': give bytes, or a number with k, M or G.\n",
+            kAppName, value);
+    return false;
+  }
   value = cupsGetOption("stall-timeout", num_options, options);
   if (value && (limits->stallSeconds = parse_seconds(value)) < 0) {
     fprintf(stderr, "%s: Bad 'stall-timeout' value '%s': give seconds, from 1 to 86400.\n",

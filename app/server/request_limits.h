@@ -17,6 +17,7 @@ inline constexpr double kHeaderSeconds = 5.0;
 // The server's limits, with their defaults (a small board's spool and memory).
 struct request_limits_t {
   long long documentBytes = 64LL << 20; // -o max-document-size=SIZE
+  long long spoolBytes = 256LL << 20;   // -o max-spool-size=SIZE: the documents waiting
   int stallSeconds = 30;                // -o stall-timeout=SECONDS
 };
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/server/state_file.h"
 
+#include "app/driver/document_filters.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/driver/document_filters.h"
 #include "app/server/atomic_file.h"
 #include "app/server/saved_settings.h"
 
@@ -82,6 +85,14 @@ bool capture_state(pappl_system_t *system, std::string *text, std::string *error
   return true;
 }
 
+// A raster job saved while its document was being spooled carries the format it has then;
+// it is saved as the raster it is, which the spooled raster's reader takes in either form.
+void restore_spooled_formats(std::string *text) {
+  const std::string spooled = std::string("format=") + kSpooledRasterFormat;
+  for (size_t at = 0; (at = text->find(spooled, at)) != std::string::npos;)
+    text->replace(at, spooled.size(), "format=image/pwg-raster");
+}
+
 } // namespace
 
 void keep_label_state(pappl_system_t *system, const char *stateFile) {
@@ -93,7 +104,10 @@ bool save_label_state(pappl_system_t *system, void *data) {
   const char *stateFile = static_cast<const char *>(data);
   bool settingsSaved = save_label_settings(system, stateFile);
   std::string text, error;
-  if (!capture_state(system, &text, &error) || !replace_file_with_text(stateFile, text, &error)) {
+  bool captured = capture_state(system, &text, &error);
+  if (captured)
+    restore_spooled_formats(&text);
+  if (!captured || !replace_file_with_text(stateFile, text, &error)) {
     int saved = errno;
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "The printers were not saved: %s.", error.c_str());
     errno = saved;
