@@ -231,6 +231,31 @@ awk -v jobs=$((jobs / 8 * 8)) -v first=$((jobs / 80 * 8)) -v start="$mixed_start
   printf "mixed: peak RSS after %d jobs %.1f MiB, after %d %.1f MiB (now %.1f MiB): growth %.2f MiB\n",
          first, hwm10 / 1024, jobs, hwm / 1024, rss / 1024, (hwm - hwm10) / 1024 }'
 
+echo "== queued: $jobs jobs of the 2 x 1 in PWG page to a paused printer, spooled, then printed"
+"$work/$name" pause -d soak
+: >"$work/out.prn"
+queued_start=$(now)
+send_jobs "$warmup" "$work/small.pwg" oe_2x1-label_2x1in
+read -r hwmQueued10 _ <<<"$(memory)"
+send_jobs $((jobs - warmup)) "$work/small.pwg" oe_2x1-label_2x1in
+queued_end=$(now)
+read -r hwmQueued rssQueued <<<"$(memory)"
+spooled=$(du -sk "$work/spool" | cut -f1)
+"$work/$name" resume -d soak
+for _ in $(seq 1200); do
+  [ "$(count_labels)" = "$jobs" ] && break
+  sleep 0.1
+done
+[ "$(count_labels)" = "$jobs" ] || fail "$(count_labels) of the $jobs queued jobs printed"
+drained=$(now)
+awk -v jobs="$jobs" -v warmup="$warmup" -v start="$queued_start" -v end="$queued_end" \
+  -v drained="$drained" -v hwm10="$hwmQueued10" -v hwm="$hwmQueued" -v rss="$rssQueued" \
+  -v spooled="$spooled" 'BEGIN {
+  printf "queued: %d jobs taken in %.1f s (%.1f a second) while paused, %.1f MiB spooled; printed in %.1f s after the resume\n",
+         jobs, end - start, jobs / (end - start), spooled / 1024, drained - end
+  printf "queued: peak RSS after %d jobs %.1f MiB, after %d %.1f MiB (now %.1f MiB): growth %.2f MiB\n",
+         warmup, hwm10 / 1024, jobs, hwm / 1024, rss / 1024, (hwm - hwm10) / 1024 }'
+
 awk -v jobs="$jobs" -v warmup="$warmup" -v start="$start" -v warm="$warm" -v end="$end" \
   -v hwm10="$hwm10" -v rss10="$rss10" -v hwm1000="$hwm1000" -v rss1000="$rss1000" \
   -v hwmBig="$hwmBig" -v rssBig="$rssBig" -v pages="$pages" -v ticks="$(getconf CLK_TCK)" '
