@@ -10,6 +10,7 @@
 
 #include "app/server/atomic_file.h"
 #include "app/server/saved_settings.h"
+#include "app/server/state_file.h"
 
 namespace {
 
@@ -73,4 +74,25 @@ TEST(SavedSettings, SavesAtOnceEachLeaveAWholeFile) {
   EXPECT_TRUE(saved == texts[0] || saved == texts[1]) << saved.size() << " bytes";
   unlink(path.c_str());
   rmdir(dir);
+}
+
+// The printers a state file defines, each with its line and name, whether PAPPL can read
+// the definition or not: those it drops are named from this list.
+TEST(SavedSettings, EveryPrinterDefinitionInAStateFileIsFoundWithItsLine) {
+  const std::string text = "DNSSDName test\n"
+                           "<Printer id=1 name=label did=\"\" uri=file:///x driver=strb203>\n"
+                           "</Printer>\n"
+                           "<Printer id=2 did=\"\" uri=file:///y driver=strb203>\n"
+                           "</Printer>\n"
+                           "<Printer id=3 name=after did=\"\" uri=file:///z driver=strb203>\n"
+                           "<Printer id=4 name=open-ended did=\"\"";
+  std::vector<state_printer_t> printers = printers_in_state(text);
+  ASSERT_EQ(printers.size(), 3u);
+  EXPECT_EQ(printers[0].line, 2);
+  EXPECT_EQ(printers[0].name, "label");
+  EXPECT_EQ(printers[1].line, 4);
+  EXPECT_EQ(printers[1].name, "");
+  EXPECT_EQ(printers[2].line, 6);
+  EXPECT_EQ(printers[2].name, "after");
+  EXPECT_TRUE(printers_in_state("").empty());
 }

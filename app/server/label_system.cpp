@@ -124,6 +124,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     return nullptr;
   }
   papplSystemLoadState(system, stateFile);
+  name_dropped_printers(system, stateFile);
   end_jobs_cut_short(system);
   restore_label_settings(system, stateFile);
   // An admin group kept in the state file gives way to the command line's.

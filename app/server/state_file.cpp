@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cups/cups.h>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
@@ -120,4 +123,43 @@ bool save_added_printer(pappl_system_t *system) {
   if (!g_stateFile || !papplSystemIsRunning(system))
     return true;
   return save_label_state(system, const_cast<char *>(g_stateFile));
+}
+
+std::vector<state_printer_t> printers_in_state(const std::string &text) {
+  std::vector<state_printer_t> printers;
+  int line = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string content = text.substr(start, end - start);
+    start = end + 1;
+    line++;
+    static const char kOpen[] = "<Printer ";
+    if (content.compare(0, sizeof kOpen - 1, kOpen) || content.back() != '>')
+      continue;
+    std::string value = content.substr(sizeof kOpen - 1, content.size() - sizeof kOpen);
+    cups_option_t *options = nullptr;
+    int count = cupsParseOptions(value.c_str(), 0, &options);
+    const char *name = cupsGetOption("name", count, options);
+    printers.push_back({line, name ? name : ""});
+    cupsFreeOptions(count, options);
+  }
+  return printers;
+}
+
+void name_dropped_printers(pappl_system_t *system, const char *stateFile) {
+  std::ifstream in(stateFile);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const state_printer_t &printer : printers_in_state(text)) {
+    std::string resource = "/ipp/print/" + printer.name;
+    if (printer.name.empty())
+      papplLog(system, PAPPL_LOGLEVEL_ERROR,
+               "The printer defined on line %d of '%s' has no name: it was not loaded.",
+               printer.line, stateFile);
+    else if (!papplSystemFindPrinter(system, resource.c_str(), 0, nullptr))
+      papplLog(system, PAPPL_LOGLEVEL_ERROR,
+               "Printer '%s', defined on line %d of '%s', was not loaded.", printer.name.c_str(),
+               printer.line, stateFile);
+  }
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <pappl/pappl.h>
+#include <string>
+#include <vector>
 
 // Keep the system's state in stateFile (kept for the system's life): PAPPL saves it
 // through save_label_state whenever something changes.
@@ -18,3 +20,18 @@ bool save_label_state(pappl_system_t *system, void *stateFile);
 // errno set, when it cannot be saved (a system that is not running yet is loading its
 // state, and has nothing to save).
 bool save_added_printer(pappl_system_t *system);
+
+// A printer that a state file defines: the line it begins on and its name ("" when the
+// definition gives none).
+struct state_printer_t {
+  int line;
+  std::string name;
+};
+
+// The printers that a state file's text defines, in order.
+std::vector<state_printer_t> printers_in_state(const std::string &text);
+
+// After PAPPL has loaded the state file: log each printer it defines that was not loaded.
+// PAPPL names none of those that follow a definition it cannot read, since it stops
+// reading there.
+void name_dropped_printers(pappl_system_t *system, const char *stateFile);

@@ -286,6 +286,17 @@ EOF
   ipptool -t -f "$work/label.png" "$uri/label" "$work/ipp-everywhere.test" >"$work/ipp-everywhere.out" 2>&1 ||
     { grep -v "PASS\|SKIP" "$work/ipp-everywhere.out" | head -n 40; fail "ipp-everywhere.test"; }
   echo "ipp: $(grep -c PASS "$work/ipp-everywhere.out") IPP Everywhere checks passed"
+
+  # A printer definition PAPPL cannot read ends its reading of the state file: each
+  # printer it then drops is named in the log.
+  stop "$app_pid"
+  app_pid=
+  sed -i '0,/^<Printer /s//<Printer id=90 did="" uri=file:\/\/\/x driver=strb203>\n<\/Printer>\n&/' \
+    "$work/app.state"
+  start_printer_app "$work/$name" "$work" -o log-level=debug -o server-options=no-tls
+  grep -q "Printer 'label', defined on line [0-9]* of '.*app.state', was not loaded." \
+    "$work/app.log" && grep -q "The printer defined on line [0-9]* of .* has no name" "$work/app.log" ||
+    fail "the printers dropped from the state file are not named"
 }
 
 part_ipp
