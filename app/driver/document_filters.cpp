@@ -13,18 +13,11 @@
 
 namespace {
 
-// End the job with a reason that every client shows.
-bool refuse_job(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
-  papplJobSetMessage(job, "%s", message);
-  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
-  return false;
-}
-
 // A job whose document was typed as nothing the printer takes (a text file, say).
 bool refuse_unknown_document(pappl_job_t *job, pappl_device_t *, void *) {
-  return refuse_job(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                    "Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.");
+  return end_with_reason(
+      job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+      "Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.");
 }
 
 // Refuse an image beyond the bound with its size; false when it is within it.
@@ -36,7 +29,7 @@ bool refuse_large_image(pappl_job_t *job, const char *kind, unsigned width, unsi
   snprintf(message, sizeof message,
            "The %s image is %ux%u pixels; the printer takes at most %zu pixels, %d a side.", kind,
            width, height, kMaxImagePixels, kMaxImageSide);
-  refuse_job(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+  end_with_reason(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
   return true;
 }
 
@@ -71,7 +64,7 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   const char *filename = papplJobGetFilename(job);
   FILE *fp = filename ? fopen(filename, "rb") : nullptr;
   if (!fp)
-    return refuse_job(job, PAPPL_JREASON_ERRORS_DETECTED, "Unable to open the PNG image.");
+    return end_with_reason(job, PAPPL_JREASON_ERRORS_DETECTED, "Unable to open the PNG image.");
   int ppi = read_png_ppi(fp);
   rewind(fp);
 
@@ -95,7 +88,7 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   if (!ok) {
     snprintf(message, sizeof message, "The PNG image cannot be read: %s.", image.message);
     png_image_free(&image);
-    return refuse_job(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
+    return end_with_reason(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PNG image is %ux%u pixels at %d ppi.", image.width,
               image.height, ppi);
@@ -145,6 +138,13 @@ bool print_jpeg(pappl_job_t *job, pappl_device_t *device, void *) {
 }
 
 } // namespace
+
+bool end_with_reason(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+  papplJobSetMessage(job, "%s", message);
+  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
+  return false;
+}
 
 bool is_raster_format(const char *format) {
   return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf") ||

@@ -19,6 +19,10 @@ inline constexpr int kMaxImageSide = 8192;
 // PAPPL streams those formats from the client; the state file never keeps it.
 inline constexpr char kSpooledRasterFormat[] = "application/vnd.strobane-spooled-raster";
 
+// End a document's job with a reason that every client shows: in its log, its message and
+// its reasons; false.
+bool end_with_reason(pappl_job_t *job, pappl_jreason_t reason, const char *message);
+
 // Whether a job's format is PWG or Apple raster, which PAPPL streams to the raster
 // callbacks as the client sends it, each page once with the job's copy count.
 bool is_raster_format(const char *format);
