@@ -147,8 +147,7 @@ bool end_with_reason(pappl_job_t *job, pappl_jreason_t reason, const char *messa
 }
 
 bool is_raster_format(const char *format) {
-  return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf") ||
-                    !strcmp(format, kSpooledRasterFormat));
+  return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
 }
 
 void add_label_filters(pappl_system_t *system) {
