@@ -6,18 +6,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/driver/document_filters.h"
 #include "app/driver/page_header.h"
 #include "app/driver/raster_job.h"
 
 namespace {
-
-// Put a refusal in the job's log, message and reasons; false.
-bool refuse_raster(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
-  papplJobSetMessage(job, "%s", message);
-  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
-  return false;
-}
 
 // Whether a page's header describes lines that can be read at all, as PAPPL checks them.
 bool is_readable_header(const cups_page_header2_t &header) {
@@ -94,14 +87,20 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
   const char *filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0)
-    return refuse_raster(job, PAPPL_JREASON_ERRORS_DETECTED, "Unable to open the raster document.");
+    return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
+                           "Unable to open the raster document.");
+  bool printed = print_raster_fd(job, device, fd);
+  close(fd);
+  return printed;
+}
+
+bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd) {
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
   cups_page_header2_t header;
   if (!raster || !cupsRasterReadHeader2(raster, &header)) {
     cupsRasterClose(raster);
-    close(fd);
-    return refuse_raster(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                         "The raster document cannot be read: it has no page.");
+    return refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                           "The raster document cannot be read: it has no page.");
   }
   unsigned headerPages = header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
   if (headerPages > 0)
@@ -119,11 +118,11 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
     options = papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)),
                                          header.cupsBitsPerPixel > 8);
     if (!is_readable_header(header)) {
-      printed = refuse_raster(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, kNotGrayRaster);
+      printed = refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, kNotGrayRaster);
       break;
     }
     if (header.cupsBitsPerPixel > 8) {
-      printed = refuse_raster(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, kColourRaster);
+      printed = refuse_document(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, kColourRaster);
       break;
     }
     // The client's header stands for pages of 8 bits, as when PAPPL streams them.
@@ -139,8 +138,8 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
       break;
     }
     if (!whole) {
-      printed = refuse_raster(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                              "The raster document ended inside a page.");
+      printed = refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                                "The raster document ended inside a page.");
       break;
     }
     if (!cupsRasterReadHeader2(raster, &header))
@@ -152,6 +151,5 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
     papplJobSetImpressions(job, static_cast<int>(page));
   papplJobDeletePrintOptions(options);
   cupsRasterClose(raster);
-  close(fd);
   return printed;
 }
