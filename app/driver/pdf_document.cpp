@@ -253,7 +253,7 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     std::vector<std::string> env = {"PPD=" + dir + "/model.ppd",
                                     "CONTENT_TYPE=application/pdf",
                                     "FINAL_CONTENT_TYPE=application/vnd.cups-raster",
-                                    "CUPS_SERVERBIN=" STROBANE_CUPS_FILTER_DIR "/..",
+                                    "CUPS_SERVERBIN=" STROBANE_CUPS_SERVERBIN,
                                     "CUPS_DATADIR=/usr/share/cups",
                                     "CHARSET=utf-8",
                                     std::string("PRINTER=") + (name ? name : "label")};
@@ -263,8 +263,8 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     if (ftruncate(errFd, 0) != 0 || lseek(errFd, 0, SEEK_SET) < 0 || lseek(pdfFd, 0, SEEK_SET) < 0)
       return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
                              "The PDF document cannot be read again.");
-    result = run_render_steps({{STROBANE_CUPS_FILTER_DIR "/pdftopdf", args},
-                               {STROBANE_CUPS_FILTER_DIR "/gstoraster", args}},
+    result = run_render_steps({{STROBANE_CUPS_SERVERBIN "/filter/pdftopdf", args},
+                               {STROBANE_CUPS_SERVERBIN "/filter/gstoraster", args}},
                               env, pdfFd, rasterFd, errFd, dir, limits, job_is_canceled, job);
     printable = !refuse_failed_run(job, result, read_output(errFd), limits.seconds);
   }

@@ -18,8 +18,8 @@ inline constexpr long long kPdfRasterBytes = 512LL << 20;
 #ifndef STROBANE_PPD_DIR
 #define STROBANE_PPD_DIR "/usr/share/ppd/strobane"
 #endif
-#ifndef STROBANE_CUPS_FILTER_DIR
-#define STROBANE_CUPS_FILTER_DIR "/usr/lib/cups/filter"
+#ifndef STROBANE_CUPS_SERVERBIN
+#define STROBANE_CUPS_SERVERBIN "/usr/lib/cups"
 #endif
 
 // PAPPL's document filter for PDF: check, render and print the job's file.
