@@ -17,6 +17,10 @@
 
 namespace {
 
+// The processor time a program may take beyond the wall clock, which ends the run first
+// and says so; the bound stays for a program that outlives its group somehow.
+constexpr rlim_t kCpuGraceSeconds = 5;
+
 // The account the programs run as when the server is root: one that owns nothing.
 struct render_account_t {
   bool drop;
@@ -67,8 +71,8 @@ bool set_limit(int resource, rlim_t value) {
     _exit(127);
   if (!set_limit(RLIMIT_AS, static_cast<rlim_t>(limits.addressBytes)) ||
       !set_limit(RLIMIT_FSIZE, static_cast<rlim_t>(limits.fileBytes)) ||
-      !set_limit(RLIMIT_CPU, static_cast<rlim_t>(limits.seconds)) || !set_limit(RLIMIT_CORE, 0) ||
-      chdir(dir) != 0)
+      !set_limit(RLIMIT_CPU, static_cast<rlim_t>(limits.seconds) + kCpuGraceSeconds) ||
+      !set_limit(RLIMIT_CORE, 0) || chdir(dir) != 0)
     _exit(127);
   execve(argv[0], argv, envp);
   _exit(127);
