@@ -12,6 +12,7 @@
 #include "app/driver/document_filters.h"
 #include "app/driver/label_models.h"
 #include "app/driver/raster_file.h"
+#include "app/driver/raster_job.h"
 #include "app/driver/render_process.h"
 #include "app/queue/stop_signal.h"
 #include "app/server/request_limits.h"
@@ -185,6 +186,8 @@ bool refuse_failed_run(pappl_job_t *job, const render_result_t &result, const st
              "read.");
     break;
   case render_end_t::canceled:
+    // A stop, not a cancel: the job waits for the stop and prints after the next start.
+    job_is_stopping(job);
     return true;
   case render_end_t::timed_out:
     snprintf(message, sizeof message,

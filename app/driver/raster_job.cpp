@@ -118,8 +118,8 @@ int open_block_file(pappl_job_t *job) {
   return fd;
 }
 
-// A job stops at the next block boundary when it is cancelled or the application is
-// stopping: PAPPL would otherwise finish every page of it before it exits.
+} // namespace
+
 bool job_is_stopping(pappl_job_t *job) {
   if (papplJobIsCanceled(job))
     return true;
@@ -132,6 +132,8 @@ bool job_is_stopping(pappl_job_t *job) {
       pause();
   return true;
 }
+
+namespace {
 
 // Write a block's bytes to the printer's device and to the copy.
 void write_to_device(void *context, const void *data, size_t size) {

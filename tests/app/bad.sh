@@ -89,15 +89,18 @@ EOF
     [ "$(readlink "/proc/$renderer/ns/net")" != "$(readlink "/proc/$app_pid/ns/net")" ] ||
       fail "the renderer shares the server's network"
   fi
-  if find "/proc/$renderer/fd" -lname 'socket:*' | grep -q .; then
-    fail "the renderer holds sockets: $(ls -l "/proc/$renderer/fd")"
-  fi
+  # Beyond its standard three, it holds only the files it opened in its own directory.
+  local fd
+  for fd in "/proc/$renderer"/fd/*; do
+    [ "${fd##*/}" -le 2 ] || [[ "$(readlink "$fd")" == /tmp/render-* ]] ||
+      fail "the renderer holds a descriptor of the server's: $(ls -l "/proc/$renderer/fd")"
+  done
   grep -q "^Max address space *1073741824" "/proc/$renderer/limits" ||
     fail "the renderer's memory is not bounded: $(cat "/proc/$renderer/limits")"
   "$sample" "$work/page300.pwg" 1 1200 1800 1 pwg 300
   print_job beside-bomb label300 "$work/page300.pwg" image/pwg-raster
   [ "$state" = completed ] || fail "beside-bomb: the job beside the bomb is $state: $message"
-  echo "bomb: rendered apart as nobody, without network or sockets; another job printed meanwhile"
+  echo "bomb: rendered apart as nobody, without network or the server's descriptors; another job printed meanwhile"
   wait "$bomb"
 
   # Half a request is closed (its header within 5 s, however it trickles in; its body

@@ -12,6 +12,22 @@ fi
 # shellcheck source=tests/private_cupsd.sh
 . "$tests_dir/private_cupsd.sh"
 
+# Print FILE on the CUPS queue QUEUE with the lp options that follow and wait until CUPS
+# has completed it; JOB names it in failures.
+lp_job() {
+  local job=$1 queue=$2 file=$3 reply id st
+  shift 3
+  reply=$(lp -d "$queue" "$@" "$file") || fail "$job: lp refused"
+  id=${reply#request id is "$queue"-}
+  id=${id%% *}
+  for _ in $(seq 600); do
+    st=$(lpstat -W completed -o "$queue" | grep -c "^$queue-$id " || true)
+    [ "$st" = 1 ] && return
+    sleep 0.2
+  done
+  fail "$job: CUPS job $id did not complete: $(tail -n 20 "$work/cups/log/error_log")"
+}
+
 part_cupsd() {
   python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
   pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
@@ -52,22 +68,13 @@ data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', side, side,
 data += chunk(b'IDAT', zlib.compress(bytes(side + 1) * side, 1)) + chunk(b'IEND', b'')
 open(sys.argv[1], 'wb').write(data)
 PY
-  local job file media copies labels size got reply id st n=0 result
+  local job file media copies labels size got st n=0 result
   [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
   while IFS='|' read -r job file media copies labels size; do
     n=$((n + 1))
     : >"$work/out/label.prn"
     # shellcheck disable=SC2046
-    reply=$(lp -d app $([ "$media" = - ] || echo -o media="$media") -n "$copies" "$work/$file") ||
-      fail "$job: lp refused"
-    id=${reply#request id is app-}
-    id=${id%% *}
-    for _ in $(seq 600); do
-      st=$(lpstat -W completed -o app | grep -c "^app-$id " || true)
-      [ "$st" = 1 ] && break
-      sleep 0.2
-    done
-    [ "$st" = 1 ] || fail "$job: CUPS job $id did not complete: $(tail -n 20 "$c/log/error_log")"
+    lp_job "$job" app "$work/$file" $([ "$media" = - ] || echo -o media="$media") -n "$copies"
     # CUPS hands the job on once the application has taken it: wait for its printing.
     for _ in $(seq 600); do
       got=$("$viewer" --check "$work/out/label.prn" 2>/dev/null || true)
@@ -116,19 +123,11 @@ part_same_pdf() {
     "$samples/shipping-label.ps"
   lpadmin -p ppd -E -v "file://$c/ppd.prn" -P "$STROBANE_PPD_DIR/strb203.ppd" \
     -o printer-error-policy=abort-job || fail "lpadmin could not add the queue with the PPD"
-  local job file size media settings options reply id st got want
+  local job file size media settings options got want
   while IFS='|' read -r job file size media settings options; do
     : >"$c/ppd.prn"
     # shellcheck disable=SC2086
-    reply=$(lp -d ppd -o media="$media" $options "$pdfs/$file") || fail "$job: lp refused"
-    id=${reply#request id is ppd-}
-    id=${id%% *}
-    for _ in $(seq 600); do
-      st=$(lpstat -W completed -o ppd | grep -c "^ppd-$id " || true)
-      [ "$st" = 1 ] && break
-      sleep 0.2
-    done
-    [ "$st" = 1 ] || fail "$job: CUPS job $id did not complete: $(tail -n 20 "$c/log/error_log")"
+    lp_job "$job" ppd "$pdfs/$file" -o media="$media" $options
     cp "$c/ppd.prn" "$work/jobs/$job-cups.prn"
     # shellcheck disable=SC2086
     print_job "$job" label "$pdfs/$file" application/pdf size="$size" $settings
@@ -152,7 +151,8 @@ letter-fit|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=fit|-o print-scalin
 letter-none|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=none|-o print-scaling=none
 a4-fill|a4.pdf|10160x15240|na_index-4x6_4x6in|scaling=fill|-o print-scaling=fill
 landscape|landscape.pdf|10160x15240|na_index-4x6_4x6in||
-landscape-turned|landscape.pdf|10160x15240|na_index-4x6_4x6in|orientation=4|-o orientation-requested=4
+landscape-turned|landscape.pdf|10160x15240|na_index-4x6_4x6in|orientation=5|-o orientation-requested=5
+sample-upside-down|sample.pdf|10160x15240|na_index-4x6_4x6in|orientation=6|-o orientation-requested=6
 EOF
 }
 
