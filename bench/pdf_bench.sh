@@ -24,7 +24,7 @@ chmod 0755 "$work"
 name="strobane-pdf-bench-$$"
 ln -s "$(readlink -f "$build/app/strobane-printer-app")" "$work/$name"
 app_pid=
-trap '[ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -z "$app_pid" ] || { kill "$app_pid"; wait "$app_pid"; } 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 1' HUP INT TERM
 
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/sample.pdf" \
@@ -38,6 +38,7 @@ start_printer_app "$work/$name" "$work" -o server-options=no-tls
 uri="ipp://127.0.0.1:$port/ipp/print/bench"
 cat >"$work/print-one.test" <<'EOF'
 {
+  NAME "print"
   OPERATION Print-Job
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
@@ -52,8 +53,9 @@ cat >"$work/print-one.test" <<'EOF'
 EOF
 cat >"$work/wait.test" <<'EOF'
 {
+  NAME "wait"
   OPERATION Get-Job-Attributes
-  DELAY 0,0.01
+  DELAY 0.01
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en

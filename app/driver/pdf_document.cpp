@@ -139,7 +139,8 @@ std::string cups_options(pappl_job_t *job, const pappl_pr_options_t *options) {
     for (int i = 0; i < ippGetCount(ranges); i++) {
       int upper;
       int lower = ippGetRange(ranges, i, &upper);
-      text += (i ? "," : "") + std::to_string(lower) + "-" + std::to_string(upper);
+      text += i ? "," : "";
+      text += std::to_string(lower) + "-" + std::to_string(upper);
     }
   }
   return text;

@@ -175,7 +175,7 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
       kill(-group, SIGKILL);
       continue;
     }
-    struct timespec pause = {0, 50 * 1000 * 1000};
+    struct timespec pause = {0, 10 * 1000 * 1000};
     nanosleep(&pause, nullptr);
   }
   if (result.end != render_end_t::finished)

@@ -33,7 +33,7 @@ struct render_result_t {
 
 // Run the steps as a pipeline from inFd to outFd, every program's standard error to
 // errFd, in the directory dir (also its TMPDIR and HOME) with the environment env added
-// to its own; canceled is asked every 50 ms and a true answer, like the wall clock
+// to its own; canceled is asked every 10 ms and a true answer, like the wall clock
 // running out, kills the whole group.
 render_result_t run_render_steps(const std::vector<render_step_t> &steps,
                                  const std::vector<std::string> &env, int inFd, int outFd,
