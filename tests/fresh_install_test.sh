@@ -169,7 +169,8 @@ done
 in_root strobane-printer-app submit -d label "$label_pdf" >/dev/null ||
   fail "the application refused the PDF"
 for _ in $(seq 600); do
-  app_summary=$(in_root strobane-view --check /tmp/app-out/label.prn 2>/dev/null) && break
+  app_summary=$(in_root strobane-view --check /tmp/app-out/label.prn 2>/dev/null || true)
+  [[ "$app_summary" != "label 1: "* ]] || break
   sleep 0.2
 done
 [[ "$app_summary" == "label 1: 102x152 mm "*", dark "[1-9]* ]] ||

@@ -247,9 +247,8 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
   } else if (!refuse_failed_run(job, result, errors, limits.seconds) &&
              !refuse_beyond_bounds(job, read_pdf_facts(read_output(infoFd)))) {
-    std::string options;
     pappl_pr_options_t *printOptions = papplJobCreatePrintOptions(job, 1, false);
-    options = cups_options(job, printOptions);
+    std::string options = cups_options(job, printOptions);
     papplJobDeletePrintOptions(printOptions);
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering the PDF document with \"%s\".",
                 options.c_str());
@@ -264,13 +263,15 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     std::vector<std::string> args = {std::to_string(papplJobGetID(job)), "user", "document", "1",
                                      options};
     // pdfinfo's own lines and its place in the document go before the renderer starts.
-    if (ftruncate(errFd, 0) != 0 || lseek(errFd, 0, SEEK_SET) < 0 || lseek(pdfFd, 0, SEEK_SET) < 0)
-      return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
-                             "The PDF document cannot be read again.");
-    result = run_render_steps({{STROBANE_CUPS_SERVERBIN "/filter/pdftopdf", args},
-                               {STROBANE_CUPS_SERVERBIN "/filter/gstoraster", args}},
-                              env, pdfFd, rasterFd, errFd, dir, limits, job_is_canceled, job);
-    printable = !refuse_failed_run(job, result, read_output(errFd), limits.seconds);
+    if (ftruncate(errFd, 0) != 0 || lseek(errFd, 0, SEEK_SET) < 0 ||
+        lseek(pdfFd, 0, SEEK_SET) < 0) {
+      refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED, "The PDF document cannot be read again.");
+    } else {
+      result = run_render_steps({{STROBANE_CUPS_SERVERBIN "/filter/pdftopdf", args},
+                                 {STROBANE_CUPS_SERVERBIN "/filter/gstoraster", args}},
+                                env, pdfFd, rasterFd, errFd, dir, limits, job_is_canceled, job);
+      printable = !refuse_failed_run(job, result, read_output(errFd), limits.seconds);
+    }
   }
   close(infoFd);
   close(errFd);
