@@ -27,14 +27,15 @@ fi
 if [ "$1" = "--test" ]; then
   packages="$packages iproute2 systemd passwd"
 fi
-# CUPS's own filters, with ghostscript, to print the sample label as a queue does, and
-# zbarimg to read its barcodes.
+# CUPS's own filters, with ghostscript and poppler-utils, to print the sample label as a
+# queue and the printer application do, and zbarimg to read its barcodes.
 if [ "$1" = "--sample" ]; then
-  packages="$packages cups-filters ghostscript zbar-tools"
+  packages="$packages cups-filters ghostscript poppler-utils zbar-tools"
 fi
-# ipptool, GNU time and netpbm (the soak's PNG and JPEG labels) for the benchmark scripts in bench/.
+# ipptool, GNU time and netpbm (the soak's PNG and JPEG labels), and what renders PDF, for
+# the benchmark scripts in bench/.
 if [ "$1" = "--bench" ]; then
-  packages="$packages cups-ipp-utils time netpbm"
+  packages="$packages cups-ipp-utils time netpbm cups-filters ghostscript poppler-utils"
 fi
 # The cross compiler, the emulator and GoogleTest's sources that scripts/arm_check.sh uses.
 if [ "$1" = "--arm" ]; then

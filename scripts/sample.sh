@@ -33,18 +33,16 @@ echo "label picture: $(pwd)/out/shipping-label-1.png"
 # A scanner's reading of the picture: the tracking number and the SSCC.
 zbarimg -q --nodbus out/shipping-label-1.png
 
-# The same label through the printer application, as an IPP client prints it: ghostscript
-# renders the PDF as PWG raster, and the application, started on 127.0.0.1 with a printer
-# whose device is a file, turns it into labels. It runs under a name of its own, so that
+# The same label through the printer application, as an IPP client prints it: the PDF,
+# which the application, started on 127.0.0.1 with a printer whose device is a file and
+# the PPDs just built, renders as the queue did and turns into labels. It runs under a name of its own, so that
 # an installed service's socket and state stay untouched, as root, whose group administers
 # it: a system without CUPS has no lpadmin group.
 port=${STROBANE_SAMPLE_PORT:-18632}
 mkdir -p out/app
 ln -sf "$(pwd)/build/app/strobane-printer-app" out/app/strobane-sample
 : > out/app-label.prn
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r203 -dcupsColorSpace=18 \
-  -dcupsBitsPerColor=8 -sOutputFile=out/shipping-label.pwg out/shipping-label.pdf 2>/dev/null
-out/app/strobane-sample server -o server-port="$port" -o server-options=no-tls -o user=root \
+STROBANE_PPD_DIR=$(pwd)/build/driver/ppd out/app/strobane-sample server -o server-port="$port" -o server-options=no-tls -o user=root \
   -o admin-group=root \
   -o device-directory="$(pwd)/out" -o spool-directory="$(pwd)/out/app/spool" -o state-file="$(pwd)/out/app/state" \
   -o log-file="$(pwd)/out/app/log" &
@@ -54,7 +52,7 @@ sleep 1
 kill -0 "$app" 2>/dev/null || { echo "the printer application did not start (port $port taken?)"; exit 1; }
 out/app/strobane-sample add -d label -m strb203 -v "file://$(pwd)/out/app-label.prn" 2>/dev/null ||
   true
-job=$(out/app/strobane-sample submit -d label -o media=na_index-4x6_4x6in out/shipping-label.pwg)
+job=$(out/app/strobane-sample submit -d label -o media=na_index-4x6_4x6in out/shipping-label.pdf)
 echo "submitted to the printer application as job $job"
 for _ in $(seq 100); do
   build/strobane-view --check out/app-label.prn 2>/dev/null | grep -q "^label 1" && break

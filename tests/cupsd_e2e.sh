@@ -55,16 +55,7 @@ fail() {
 # Write the scheduler's configuration, its ServerBin and its directories.
 set_up_cupsd() {
   mkdir -p "$work"/{etc,spool/tmp,cache,state,log,out,jobs,home}
-  mkdir -p "$work/serverbin/filter"
-  local system_bin
-  system_bin=$(cups-config --serverbin)
-  for dir in backend daemon driver notifier; do
-    ln -s "$system_bin/$dir" "$work/serverbin/$dir"
-  done
-  for program in "$system_bin"/filter/*; do
-    [ "${program##*/}" = strobane ] || ln -s "$program" "$work/serverbin/filter/"
-  done
-  install -o root -g root -m 0755 "$filter" "$work/serverbin/filter/strobane"
+  write_server_bin "$work" "$filter"
 
   port=$(free_port)
   write_cups_files_conf "$work" "ServerBin $work/serverbin" "FileDevice Yes"

@@ -148,10 +148,37 @@ for entry in "/var/lib/strobane-printer-app 700 strobane-printer-app" \
   got=$(in_root stat -c "%a %U:%G" "$path")
   [[ "$got" == "$mode $owner"* ]] || fail "$path is $got, not $mode $owner"
 done
+echo "the account, in lp and shadow, and the unit are installed; as root the application serves as the account"
+
+# The installed service prints a PDF, rendered by the packages it depends on.
+label_pdf=/tmp/label.pdf
+in_root gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$label_pdf" \
+  "/tmp/$(basename "$label_ps")"
+in_root install -d -o strobane-printer-app -m 0755 /tmp/app-out
+in_root install -o strobane-printer-app -m 0644 /dev/null /tmp/app-out/label.prn
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+chroot "$root" strobane-printer-app server -o server-port="$app_port" \
+  -o device-directory=/tmp/app-out >"$work/app.out" 2>&1 &
+app_pid=$!
+for _ in $(seq 100); do
+  in_root strobane-printer-app add -d label -m strb203 -v file:///tmp/app-out/label.prn \
+    >/dev/null 2>&1 && break
+  sleep 0.1
+done
+in_root strobane-printer-app submit -d label "$label_pdf" >/dev/null ||
+  fail "the application refused the PDF"
+for _ in $(seq 600); do
+  app_summary=$(in_root strobane-view --check /tmp/app-out/label.prn 2>/dev/null || true)
+  [[ "$app_summary" != "label 1: "* ]] || break
+  sleep 0.2
+done
+[[ "$app_summary" == "label 1: 102x152 mm "*", dark "[1-9]* ]] ||
+  fail "the application printed \"$app_summary\" for the PDF: $(tail -n 20 "$work/app.out")"
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 app_pid=
-echo "the account, in lp and shadow, and the unit are installed; as root the application serves as the account"
+echo "the installed service printed the PDF: $app_summary"
 
 # A scheduler of the chroot's own cups with the installed filter and PPDs, on a
 # socket of its own, as the print test runs one.
@@ -180,9 +207,6 @@ echo "lpinfo -m lists both models"
 # A queue made by model name prints a PDF through the installed filter.
 in_root lpadmin -p label -E -v "file://$cups/out/label.out" -m lsb/usr/strobane/strb203.ppd \
   >"$work/lpadmin.log" 2>&1 || fail "lpadmin failed: $(cat "$work/lpadmin.log")"
-label_pdf=/tmp/label.pdf
-in_root gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$label_pdf" \
-  "/tmp/$(basename "$label_ps")"
 reply=$(in_root lp -d label "$label_pdf") || fail "lp refused the job"
 job=${reply#request id is label-}
 job=${job%% *}
@@ -200,6 +224,9 @@ pattern='^label 1: 102x152 mm \(816x1216 dots\), gap 0\.120,0\.000, speed 4, den
 grep -E -q "$pattern" <<<"$summary" && [ "$(wc -l <<<"$summary")" = 1 ] ||
   fail "the viewer reports \"$summary\" for the printed label"
 echo "the PDF printed through the queue: $summary"
+cmp -s "$root/tmp/app-out/label.prn" "$root$cups/out/label.out" ||
+  fail "the application and the queue printed the PDF differently"
+echo "the application printed the same bytes as the queue"
 
 # A scanner reads both barcodes off the installed viewer's picture of the label.
 in_root strobane-view -o "$cups/out/label" "$cups/out/label.out" >/dev/null 2>&1

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Check a built Debian package's relations: it depends on the packages that hold every
 # shared library its programs load (libcups2, libpng16-16, the C and C++ runtimes), on
-# PAPPL 1.3.1 alone and on cups-filters, and recommends cups and avahi-daemon.
+# PAPPL 1.3.1 alone, on cups-filters, and on ghostscript and poppler-utils, whose programs
+# render PDF for the printer application; it recommends cups and avahi-daemon.
 # Usage: package_depends.sh PACKAGE.deb
 set -eu
 deb=$1
@@ -24,7 +25,7 @@ lists() {
   echo ", $1," | grep -q ", $2[ ,]"
 }
 
-for package in libcups2 libpng16-16 libstdc++6 cups-filters; do
+for package in libcups2 libpng16-16 libstdc++6 cups-filters ghostscript poppler-utils; do
   lists "$depends" "$package" || fail "the package does not depend on $package"
 done
 for package in cups avahi-daemon; do

@@ -46,3 +46,18 @@ WebInterface No
 EOF
   } >"${WRITE_ROOT:-}$root/etc/cupsd.conf"
 }
+
+# Make ROOT/serverbin, a ServerBin of the system's CUPS programs but with FILTER as the
+# strobane filter: a copy that only root can write, as cupsd runs no other.
+write_server_bin() {
+  local root=$1 filter=$2 system_bin dir program
+  mkdir -p "$root/serverbin/filter"
+  system_bin=$(cups-config --serverbin)
+  for dir in backend daemon driver notifier; do
+    ln -s "$system_bin/$dir" "$root/serverbin/$dir"
+  done
+  for program in "$system_bin"/filter/*; do
+    [ "${program##*/}" = strobane ] || ln -s "$program" "$root/serverbin/filter/"
+  done
+  install -o root -g root -m 0755 "$filter" "$root/serverbin/filter/strobane"
+}

@@ -8,6 +8,7 @@
 #include <png.h>
 #include <vector>
 
+#include "app/driver/pdf_document.h"
 #include "app/driver/raster_file.h"
 #include "app/pappl-1.3.1/internals.h"
 
@@ -15,9 +16,9 @@ namespace {
 
 // A job whose document was typed as nothing the printer takes (a text file, say).
 bool refuse_unknown_document(pappl_job_t *job, pappl_device_t *, void *) {
-  return end_with_reason(
+  return refuse_document(
       job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-      "Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.");
+      "Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG.");
 }
 
 // Refuse an image beyond the bound with its size; false when it is within it.
@@ -29,7 +30,7 @@ bool refuse_large_image(pappl_job_t *job, const char *kind, unsigned width, unsi
   snprintf(message, sizeof message,
            "The %s image is %ux%u pixels; the printer takes at most %zu pixels, %d a side.", kind,
            width, height, kMaxImagePixels, kMaxImageSide);
-  end_with_reason(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+  refuse_document(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
   return true;
 }
 
@@ -64,7 +65,7 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   const char *filename = papplJobGetFilename(job);
   FILE *fp = filename ? fopen(filename, "rb") : nullptr;
   if (!fp)
-    return end_with_reason(job, PAPPL_JREASON_ERRORS_DETECTED, "Unable to open the PNG image.");
+    return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED, "Unable to open the PNG image.");
   int ppi = read_png_ppi(fp);
   rewind(fp);
 
@@ -88,7 +89,7 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   if (!ok) {
     snprintf(message, sizeof message, "The PNG image cannot be read: %s.", image.message);
     png_image_free(&image);
-    return end_with_reason(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
+    return refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PNG image is %ux%u pixels at %d ppi.", image.width,
               image.height, ppi);
@@ -139,7 +140,7 @@ bool print_jpeg(pappl_job_t *job, pappl_device_t *device, void *) {
 
 } // namespace
 
-bool end_with_reason(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
+bool refuse_document(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
   papplJobSetMessage(job, "%s", message);
   papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
@@ -155,6 +156,7 @@ void add_label_filters(pappl_system_t *system) {
   // come first.
   papplSystemAddMIMEFilter(system, "image/png", kLabelNativeFormat, print_png, nullptr);
   papplSystemAddMIMEFilter(system, "image/jpeg", kLabelNativeFormat, print_jpeg, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", kLabelNativeFormat, print_pdf, nullptr);
   papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
                            nullptr);
   // PWG and Apple raster that waited in the spool; PAPPL streams only from the client.

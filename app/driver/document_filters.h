@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The documents the printer application takes besides raster: PNG labels decoded here,
-// JPEG by PAPPL, both within one memory bound that a job beyond it is told of; anything
-// else ends its job with a reason.
+// JPEG by PAPPL, PDF by CUPS's own filters in a separate process, both within one memory bound that
+// a job beyond it is told of; anything else ends its job with a reason.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -19,13 +19,12 @@ inline constexpr int kMaxImageSide = 8192;
 // PAPPL streams those formats from the client; the state file never keeps it.
 inline constexpr char kSpooledRasterFormat[] = "application/vnd.strobane-spooled-raster";
 
-// End a document's job with a reason that every client shows: in its log, its message and
-// its reasons; false.
-bool end_with_reason(pappl_job_t *job, pappl_jreason_t reason, const char *message);
-
 // Whether a job's format is PWG or Apple raster, which PAPPL streams to the raster
 // callbacks as the client sends it, each page once with the job's copy count.
 bool is_raster_format(const char *format);
+
+// End the job with a reason that every client shows; false.
+bool refuse_document(pappl_job_t *job, pappl_jreason_t reason, const char *message);
 
 // Add the document filters and the image bound to a system that is not running yet.
 void add_label_filters(pappl_system_t *system);

@@ -87,14 +87,19 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
   const char *filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0)
-    return end_with_reason(job, PAPPL_JREASON_ERRORS_DETECTED,
+    return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
                            "Unable to open the raster document.");
+  bool printed = print_raster_fd(job, device, fd);
+  close(fd);
+  return printed;
+}
+
+bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd) {
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
   cups_page_header2_t header;
   if (!raster || !cupsRasterReadHeader2(raster, &header)) {
     cupsRasterClose(raster);
-    close(fd);
-    return end_with_reason(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+    return refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                            "The raster document cannot be read: it has no page.");
   }
   unsigned headerPages = header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount];
@@ -113,11 +118,11 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
     options = papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)),
                                          header.cupsBitsPerPixel > 8);
     if (!is_readable_header(header)) {
-      printed = end_with_reason(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, kNotGrayRaster);
+      printed = refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, kNotGrayRaster);
       break;
     }
     if (header.cupsBitsPerPixel > 8) {
-      printed = end_with_reason(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, kColourRaster);
+      printed = refuse_document(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, kColourRaster);
       break;
     }
     // The client's header stands for pages of 8 bits, as when PAPPL streams them.
@@ -133,7 +138,7 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
       break;
     }
     if (!whole) {
-      printed = end_with_reason(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+      printed = refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                                 "The raster document ended inside a page.");
       break;
     }
@@ -146,6 +151,5 @@ bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
     papplJobSetImpressions(job, static_cast<int>(page));
   papplJobDeletePrintOptions(options);
   cupsRasterClose(raster);
-  close(fd);
   return printed;
 }

@@ -8,3 +8,6 @@
 
 // PAPPL's document filter for a spooled raster document: print the job's file.
 bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// Print the raster pages read from fd, which stays open.
+bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd);

@@ -118,8 +118,8 @@ int open_block_file(pappl_job_t *job) {
   return fd;
 }
 
-// A job stops at the next block boundary when it is cancelled or the application is
-// stopping: PAPPL would otherwise finish every page of it before it exits.
+} // namespace
+
 bool job_is_stopping(pappl_job_t *job) {
   if (papplJobIsCanceled(job))
     return true;
@@ -132,6 +132,8 @@ bool job_is_stopping(pappl_job_t *job) {
       pause();
   return true;
 }
+
+namespace {
 
 // Write a block's bytes to the printer's device and to the copy.
 void write_to_device(void *context, const void *data, size_t size) {
@@ -314,7 +316,8 @@ bool wants_collated_copies(pappl_job_t *job) {
 // Work out the job's settings and how its copies are made. PWG and Apple raster arrive
 // once with the copy count: the printer makes the copies of each page (PRINT 1,N), unless
 // they are collated, when the pages are sent again in order for each copy (a job of one
-// page is still printed N times by the printer). PAPPL repeats the pages of other formats.
+// page is still printed N times by the printer). PDF is rendered once and its copies made
+// the same way; PAPPL repeats the pages of PNG and JPEG.
 label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options) {
   watch_for_stop();
   auto *state = new label_job_t{};
@@ -329,8 +332,9 @@ label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options) {
   set_label_doc_from_job(&state->doc, options, requested, model->resolution);
   set_label_finishing(&state->doc, printer, options);
   state->head = model_head(model);
-  state->copies =
-      is_raster_format(papplJobGetFormat(job)) && options->copies > 1 ? options->copies : 1;
+  const char *format = papplJobGetFormat(job);
+  bool ownCopies = is_raster_format(format) || (format && !strcmp(format, "application/pdf"));
+  state->copies = ownCopies && options->copies > 1 ? options->copies : 1;
   state->collatedCopies = 1;
   if (state->copies > 1 && wants_collated_copies(job)) {
     if ((state->file.fd = open_block_file(job)) >= 0) {

@@ -22,5 +22,11 @@ bool end_label_job_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_dev
 // Release what the job held.
 bool end_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
 
+// Whether the job is cancelled or the application is stopping: it stops at the next block
+// boundary, since PAPPL would otherwise finish every page of it before it exits. A
+// spooled job of which nothing went to the printer waits here for the stop to end the
+// server, to print whole after the next start.
+bool job_is_stopping(pappl_job_t *job);
+
 // Whether some of the job's bytes have gone to its printer.
 bool job_sent_labels(pappl_job_t *job);

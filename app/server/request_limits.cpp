@@ -125,6 +125,12 @@ bool read_request_limits(int num_options, cups_option_t *options, request_limits
             kAppName, value);
     return false;
   }
+  value = cupsGetOption("pdf-time-limit", num_options, options);
+  if (value && (limits->renderSeconds = parse_seconds(value)) < 0) {
+    fprintf(stderr, "%s: Bad 'pdf-time-limit' value '%s': give seconds, from 1 to 86400.\n",
+            kAppName, value);
+    return false;
+  }
   g_limits = *limits;
   return true;
 }

@@ -19,6 +19,7 @@ struct request_limits_t {
   long long documentBytes = 64LL << 20; // -o max-document-size=SIZE
   long long spoolBytes = 256LL << 20;   // -o max-spool-size=SIZE: the documents waiting
   int stallSeconds = 30;                // -o stall-timeout=SECONDS
+  int renderSeconds = 60;               // -o pdf-time-limit=SECONDS: one PDF document
 };
 
 // Read the server's options into *limits; false, with the reason on standard error, when

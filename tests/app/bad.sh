@@ -6,7 +6,9 @@
 . "$(dirname "$0")/lib.sh"
 
 part_bad() {
-  start_app -o server-options=no-tls -o max-document-size=256k -o stall-timeout=3
+  start_app -o server-options=no-tls -o max-document-size=256k -o stall-timeout=3 \
+    -o pdf-time-limit=5
+  python3 "$data/hostile_pdf.py" "$work"
   "$sample" "$work/page.pwg" 1 812 1218 1 pwg
   head -c 60000 "$work/page.pwg" >"$work/cut.pwg"
   "$pwgpage" "$work/huge.pwg" 100000 100000 8 18 203 0
@@ -57,13 +59,50 @@ black1|black1.pwg|image/pwg-raster|0|Unsupported raster: a page of fewer than 8 
 gray1|gray1.pwg|image/pwg-raster|0|Unsupported raster: a page of fewer than 8 bits per pixel; the printer takes 8-bit gray.
 black1urf|black1.urf|image/urf|0|Unsupported raster: the page's header does not describe 8-bit gray lines (a 1-bit Apple raster page, say); the printer takes 8-bit gray.
 rgburf|rgb.urf|image/urf|0|Unsupported raster: a colour page; the printer takes 8-bit gray.
-pdf|doc.pdf|application/pdf|0|Job aborted.
-text|text|application/octet-stream|0|Unsupported document: the printer takes PWG or Apple raster, PNG and JPEG.
+pdf|doc.pdf|application/pdf|0|The PDF document cannot be read: Couldn't read xref table.
+hugepdf|huge.pdf|application/pdf|0|Page 1 of the PDF document is 200 x 200 in; the printer takes pages of at most 50 in a side.
+bombpdf|bomb.pdf|application/pdf|0|The PDF document took longer than 5 s to render; the printer stopped it.
+recursionpdf|recursion.pdf|application/pdf|0|The PDF document cannot be rendered: Exception: temp file (object 2 0): Loop detected in /Pages structure
+cutpdf|cut.pdf|application/pdf|0|The PDF document cannot be read: Couldn't read xref table.
+externalpdf|external.pdf|application/pdf|0|The PDF document draws from a file outside itself, which the printer does not read.
+javascriptpdf|javascript.pdf|application/pdf|0|The PDF document carries JavaScript, which the printer does not run.
+text|text|application/octet-stream|0|Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG.
 cut20k|cut20k.png|image/png|0|The PNG image cannot be read
 cut177|cut177.png|image/png|0|The PNG image cannot be read
 bigimage|bigimage.png|image/png|0|The PNG image is 4097x4097 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 widejpeg|wide.jpg|image/jpeg|0|The JPEG image is 8193x10 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 EOF
+  # While the bomb renders, its renderer runs apart: another account, another network,
+  # none of the server's descriptors, its bounds; the other printer prints meanwhile.
+  job_test >"$work/bomb.test"
+  ipptool -d filetype=application/pdf -f "$work/bomb.pdf" "$uri/label" "$work/bomb.test" \
+    >/dev/null 2>&1 &
+  local bomb=$! renderer=
+  for _ in $(seq 100); do
+    renderer=$(pgrep -f "^/usr/lib/cups/filter/pdftopdf" | head -n 1) && break
+    sleep 0.1
+  done
+  [ -n "$renderer" ] || fail "no renderer for the bomb"
+  if [ "$(id -u)" = 0 ]; then
+    [ "$(stat -c %U "/proc/$renderer")" = nobody ] ||
+      fail "the renderer runs as $(stat -c %U "/proc/$renderer")"
+    [ "$(readlink "/proc/$renderer/ns/net")" != "$(readlink "/proc/$app_pid/ns/net")" ] ||
+      fail "the renderer shares the server's network"
+  fi
+  # Beyond its standard three, it holds only the files it opened in its own directory.
+  local fd
+  for fd in "/proc/$renderer"/fd/*; do
+    [ "${fd##*/}" -le 2 ] || [[ "$(readlink "$fd")" == /tmp/render-* ]] ||
+      fail "the renderer holds a descriptor of the server's: $(ls -l "/proc/$renderer/fd")"
+  done
+  grep -q "^Max address space *1073741824" "/proc/$renderer/limits" ||
+    fail "the renderer's memory is not bounded: $(cat "/proc/$renderer/limits")"
+  "$sample" "$work/page300.pwg" 1 1200 1800 1 pwg 300
+  print_job beside-bomb label300 "$work/page300.pwg" image/pwg-raster
+  [ "$state" = completed ] || fail "beside-bomb: the job beside the bomb is $state: $message"
+  echo "bomb: rendered apart as nobody, without network or the server's descriptors; another job printed meanwhile"
+  wait "$bomb"
+
   # Half a request is closed (its header within 5 s, however it trickles in; its body
   # after 3 s without a byte) while the server answers others.
   local kind

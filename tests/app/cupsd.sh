@@ -1,7 +1,8 @@
 #!/bin/bash
 # SPDX-License-Identifier: Apache-2.0
-# lp through a driverless CUPS queue into the printer application (as root; exit
-# status 77 means skipped).
+# lp through a driverless CUPS queue into the printer application, and PDF through a
+# queue with the PPD and through the application to the same bytes (as root; exit status
+# 77 means skipped).
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: cupsd must be started as root"
   exit 77
@@ -11,6 +12,22 @@ fi
 # shellcheck source=tests/private_cupsd.sh
 . "$tests_dir/private_cupsd.sh"
 
+# Print FILE on the CUPS queue QUEUE with the lp options that follow and wait until CUPS
+# has completed it; JOB names it in failures.
+lp_job() {
+  local job=$1 queue=$2 file=$3 reply id st
+  shift 3
+  reply=$(lp -d "$queue" "$@" "$file") || fail "$job: lp refused"
+  id=${reply#request id is "$queue"-}
+  id=${id%% *}
+  for _ in $(seq 600); do
+    st=$(lpstat -W completed -o "$queue" | grep -c "^$queue-$id " || true)
+    [ "$st" = 1 ] && return
+    sleep 0.2
+  done
+  fail "$job: CUPS job $id did not complete: $(tail -n 20 "$work/cups/log/error_log")"
+}
+
 part_cupsd() {
   python3 "$data/gray_label.py" "$work/label.pgm" >/dev/null
   pnmtopng "$work/label.pgm" >"$work/label.png" 2>/dev/null
@@ -18,7 +35,8 @@ part_cupsd() {
   mkdir -p "$work"/cups/{etc,spool/tmp,cache,state,log}
   local c="$work/cups" cport
   cport=$(free_port)
-  write_cups_files_conf "$c"
+  write_cups_files_conf "$c" "ServerBin $c/serverbin" "FileDevice Yes"
+  write_server_bin "$c" "$filter"
   write_cupsd_conf "$c" "127.0.0.1:$cport" "$c/cups.sock"
   cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
   cupsd_pid=$!
@@ -50,22 +68,13 @@ data = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', side, side,
 data += chunk(b'IDAT', zlib.compress(bytes(side + 1) * side, 1)) + chunk(b'IEND', b'')
 open(sys.argv[1], 'wb').write(data)
 PY
-  local job file media copies labels size got reply id st n=0 result
+  local job file media copies labels size got st n=0 result
   [ -f "$work/wait.test" ] || wait_test >"$work/wait.test"
   while IFS='|' read -r job file media copies labels size; do
     n=$((n + 1))
     : >"$work/out/label.prn"
     # shellcheck disable=SC2046
-    reply=$(lp -d app $([ "$media" = - ] || echo -o media="$media") -n "$copies" "$work/$file") ||
-      fail "$job: lp refused"
-    id=${reply#request id is app-}
-    id=${id%% *}
-    for _ in $(seq 600); do
-      st=$(lpstat -W completed -o app | grep -c "^app-$id " || true)
-      [ "$st" = 1 ] && break
-      sleep 0.2
-    done
-    [ "$st" = 1 ] || fail "$job: CUPS job $id did not complete: $(tail -n 20 "$c/log/error_log")"
+    lp_job "$job" app "$work/$file" $([ "$media" = - ] || echo -o media="$media") -n "$copies"
     # CUPS hands the job on once the application has taken it: wait for its printing.
     for _ in $(seq 600); do
       got=$("$viewer" --check "$work/out/label.prn" 2>/dev/null || true)
@@ -96,5 +105,57 @@ envprc1|labels.pdf|EnvPRC1|1|2|102x165 mm
 EOF
 }
 
+# The same PDF printed by a CUPS queue with the model's PPD, through Debian's filters and
+# the strobane filter, and by the application: the same blocks, byte for byte.
+part_same_pdf() {
+  local c="$work/cups" samples="$tests_dir/../samples" pdfs="$work/pdfs"
+  mkdir -p "$pdfs"
+  add_pdf() {
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$pdfs/$1" "${@:2}" ||
+      fail "could not make $1"
+  }
+  add_pdf sample.pdf "$samples/shipping-label.ps"
+  add_pdf badge.pdf "$data/badge.ps"
+  add_pdf three.pdf "$samples/shipping-label.ps" "$samples/shipping-label.ps" "$samples/shipping-label.ps"
+  add_pdf letter.pdf -sPAPERSIZE=letter -dFIXEDMEDIA "$samples/shipping-label.ps"
+  add_pdf a4.pdf -sPAPERSIZE=a4 -dFIXEDMEDIA "$samples/shipping-label.ps"
+  add_pdf landscape.pdf -dDEVICEWIDTHPOINTS=432 -dDEVICEHEIGHTPOINTS=288 -dFIXEDMEDIA \
+    "$samples/shipping-label.ps"
+  lpadmin -p ppd -E -v "file://$c/ppd.prn" -P "$STROBANE_PPD_DIR/strb203.ppd" \
+    -o printer-error-policy=abort-job || fail "lpadmin could not add the queue with the PPD"
+  local job file size media settings options got want
+  while IFS='|' read -r job file size media settings options; do
+    : >"$c/ppd.prn"
+    # shellcheck disable=SC2086
+    lp_job "$job" ppd "$pdfs/$file" -o media="$media" $options
+    cp "$c/ppd.prn" "$work/jobs/$job-cups.prn"
+    # shellcheck disable=SC2086
+    print_job "$job" label "$pdfs/$file" application/pdf size="$size" $settings
+    [ "$state" = completed ] || fail "$job: the application's job is $state: $message"
+    got=$(summary "$work/jobs/$job.prn" 203.2)
+    want=$(summary "$work/jobs/$job-cups.prn" 203.2)
+    cmp -s "$work/jobs/$job.prn" "$work/jobs/$job-cups.prn" ||
+      fail "$job: the application and the CUPS queue differ:
+$got
+$want"
+    [[ "$got" != *"dark 0 dots"* ]] || fail "$job: a blank label: $got"
+    echo "$job: the same $(echo "$got" | grep -c '^label') label(s) as the CUPS queue"
+  done <<'EOF'
+sample|sample.pdf|10160x15240|na_index-4x6_4x6in||
+sample-copies|sample.pdf|10160x15240|na_index-4x6_4x6in|copies=2 collate=uncollated|-n 2
+badge|badge.pdf|5080x2540|oe_2x1-label_2x1in||
+three|three.pdf|10160x15240|na_index-4x6_4x6in||
+three-ranges|three.pdf|10160x15240|na_index-4x6_4x6in|ranges=2-3|-o page-ranges=2-3
+letter|letter.pdf|10160x15240|na_index-4x6_4x6in||
+letter-fit|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=fit|-o print-scaling=fit
+letter-none|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=none|-o print-scaling=none
+a4-fill|a4.pdf|10160x15240|na_index-4x6_4x6in|scaling=fill|-o print-scaling=fill
+landscape|landscape.pdf|10160x15240|na_index-4x6_4x6in||
+landscape-turned|landscape.pdf|10160x15240|na_index-4x6_4x6in|orientation=5|-o orientation-requested=5
+sample-upside-down|sample.pdf|10160x15240|na_index-4x6_4x6in|orientation=6|-o orientation-requested=6
+EOF
+}
+
 part_cupsd
+part_same_pdf
 echo "printer application (cupsd): all checks passed"

@@ -84,7 +84,8 @@ start_app() {
 
 # Write the ipptool file for a job with the given attributes (copies=N collate=collated
 # or uncollated, size=WxH in hundredths of mm, darkness=N, speed=N, tracking=K, left=N,
-# top=N, conversion=K, tear=N in hundredths of mm, hold=N seconds from now).
+# top=N, conversion=K, tear=N in hundredths of mm, hold=N seconds from now, scaling=K,
+# orientation=N, ranges=FIRST-LAST).
 job_test() {
   local attrs="" media="" setting
   for setting in "$@"; do
@@ -94,6 +95,9 @@ job_test() {
     darkness=*) attrs+="ATTR integer print-darkness ${setting#*=}"$'\n' ;;
     speed=*) attrs+="ATTR integer print-speed ${setting#*=}"$'\n' ;;
     conversion=*) attrs+="ATTR keyword print-conversion ${setting#*=}"$'\n' ;;
+    scaling=*) attrs+="ATTR keyword print-scaling ${setting#*=}"$'\n' ;;
+    orientation=*) attrs+="ATTR enum orientation-requested ${setting#*=}"$'\n' ;;
+    ranges=*) attrs+="ATTR rangeOfInteger page-ranges ${setting#*=}"$'\n' ;;
     tear=*) attrs+="ATTR integer label-tear-offset ${setting#*=}"$'\n' ;;
     hold=*)
       attrs+="ATTR dateTime job-hold-until-time $(date -u -d "+${setting#*=} sec" +%Y-%m-%dT%H:%M:%SZ)"$'\n'
