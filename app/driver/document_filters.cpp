@@ -10,6 +10,7 @@
 
 #include "app/driver/pdf_document.h"
 #include "app/driver/raster_file.h"
+#include "app/driver/render_process.h"
 #include "app/pappl-1.3.1/internals.h"
 
 namespace {
@@ -163,6 +164,10 @@ void add_label_filters(pappl_system_t *system) {
   papplSystemAddMIMEFilter(system, "image/pwg-raster", kLabelNativeFormat, print_raster_file,
                            nullptr);
   papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, nullptr);
+
+  if (!render_writes_confined())
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "The kernel has no Landlock: the PDF renderer may write wherever this account may.");
 
   // PAPPL's JPEG decoder takes gray for this printer: one byte a pixel.
   papplSystemSetMaxImageSize(system, kMaxImagePixels, kMaxImageSide, kMaxImageSide);

@@ -3,17 +3,29 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/landlock.h>
+#include <linux/seccomp.h>
 #include <pwd.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+// Newer than some kernels' headers; the value is the kernel's ABI.
+#ifndef LANDLOCK_ACCESS_FS_TRUNCATE
+#define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
+#endif
 
 namespace {
 
@@ -41,6 +53,115 @@ render_account_t render_account() {
   return account;
 }
 
+// The rights to change the file system that Landlock governs, by the first version of its
+// ABI that knows each: a program is given them beneath its directory only.
+constexpr struct {
+  int abi;
+  __u64 rights;
+} kWriteRights[] = {
+    {1, LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
+            LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
+            LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+            LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
+            LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM},
+    {2, LANDLOCK_ACCESS_FS_REFER},
+    {3, LANDLOCK_ACCESS_FS_TRUNCATE},
+};
+
+// Of those, the rights that a rule for a single file may give.
+constexpr __u64 kFileWriteRights = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_TRUNCATE;
+
+// Landlock's ABI version, 0 where the kernel has none or it is turned off.
+int landlock_abi() {
+  long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  return abi > 0 ? static_cast<int>(abi) : 0;
+}
+
+bool allow_writes(int ruleset, const char *path, __u64 rights) {
+  int fd = open(path, O_PATH | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  landlock_path_beneath_attr rule = {rights, fd};
+  bool added = syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+  close(fd);
+  return added;
+}
+
+// A Landlock ruleset that lets a program change nothing but what lies beneath dir, and
+// write to /dev/null: -1 where the kernel has no Landlock, -2 when it cannot be made.
+int make_write_ruleset(const std::string &dir) {
+  int abi = landlock_abi();
+  if (abi == 0)
+    return -1;
+  __u64 rights = 0;
+  for (const auto &entry : kWriteRights)
+    if (abi >= entry.abi)
+      rights |= entry.rights;
+  landlock_ruleset_attr attr = {};
+  attr.handled_access_fs = rights;
+  int ruleset = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0));
+  if (ruleset < 0)
+    return -2;
+  if (!allow_writes(ruleset, dir.c_str(), rights) ||
+      !allow_writes(ruleset, "/dev/null", rights & kFileWriteRights)) {
+    close(ruleset);
+    return -2;
+  }
+  return ruleset;
+}
+
+// The architecture whose system call numbers the socket filter names.
+#if defined(__x86_64__)
+#define RENDER_AUDIT_ARCH AUDIT_ARCH_X86_64
+#elif defined(__aarch64__)
+#define RENDER_AUDIT_ARCH AUDIT_ARCH_AARCH64
+#elif defined(__arm__)
+#define RENDER_AUDIT_ARCH AUDIT_ARCH_ARM
+#endif
+
+#ifdef RENDER_AUDIT_ARCH
+// A seccomp filter that refuses to make a socket of any family, or an io_uring (which makes
+// sockets of its own): no network, and no way to the server's local socket, which the
+// account could otherwise connect to. Each refusal is a test and the return after it;
+// calls of another architecture, whose numbers differ, are all refused.
+constexpr sock_filter kNoSockets[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, RENDER_AUDIT_ARCH, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+#if defined(__x86_64__)
+    // x32's calls, on the same architecture, have this bit set.
+    BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+#endif
+#ifdef __NR_socketcall
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socketcall, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+#endif
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+};
+#endif
+
+// Take away the calling process's sockets and its writes outside its directory; these
+// hold for the programs it runs, and under any account.
+bool confine(int ruleset) {
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+    return false;
+  if (ruleset >= 0 && syscall(SYS_landlock_restrict_self, ruleset, 0) != 0)
+    return false;
+#ifdef RENDER_AUDIT_ARCH
+  sock_fprog program = {static_cast<unsigned short>(sizeof kNoSockets / sizeof kNoSockets[0]),
+                        const_cast<sock_filter *>(kNoSockets)};
+  return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+#else
+  return true;
+#endif
+}
+
 // Set one bound on the calling process, hard and soft alike.
 bool set_limit(int resource, rlim_t value) {
   struct rlimit limit = {value, value};
@@ -51,11 +172,10 @@ bool set_limit(int resource, rlim_t value) {
 // threads are made here.
 [[noreturn]] void exec_step(char *const argv[], char *const envp[], int in, int out, int err,
                             pid_t group, const char *dir, const render_limits_t &limits,
-                            const render_account_t &account) {
+                            const render_account_t &account, int ruleset) {
   setpgid(0, group);
   if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
     _exit(127);
-  close_range(3, ~0U, 0);
   // The server ignores SIGPIPE and blocks some signals in its threads; a program starts
   // with neither.
   sigset_t none;
@@ -72,8 +192,9 @@ bool set_limit(int resource, rlim_t value) {
   if (!set_limit(RLIMIT_AS, static_cast<rlim_t>(limits.addressBytes)) ||
       !set_limit(RLIMIT_FSIZE, static_cast<rlim_t>(limits.fileBytes)) ||
       !set_limit(RLIMIT_CPU, static_cast<rlim_t>(limits.seconds) + kCpuGraceSeconds) ||
-      !set_limit(RLIMIT_CORE, 0) || chdir(dir) != 0)
+      !set_limit(RLIMIT_CORE, 0) || chdir(dir) != 0 || !confine(ruleset))
     _exit(127);
+  close_range(3, ~0U, 0);
   execve(argv[0], argv, envp);
   _exit(127);
 }
@@ -113,6 +234,9 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
   for (auto &strings : argStrings)
     argvs.push_back(string_pointers(strings));
   render_account_t account = render_account();
+  int ruleset = make_write_ruleset(dir);
+  if (ruleset == -2)
+    return {render_end_t::not_started, {}, 0};
 
   render_result_t result = {render_end_t::finished, {}, 0};
   std::vector<pid_t> pids(steps.size(), -1);
@@ -127,7 +251,8 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
     int out = last ? outFd : link[1];
     pid_t pid = fork();
     if (pid == 0)
-      exec_step(argvs[i].data(), envp.data(), in, out, errFd, group, dir.c_str(), limits, account);
+      exec_step(argvs[i].data(), envp.data(), in, out, errFd, group, dir.c_str(), limits, account,
+                ruleset);
     if (in != inFd)
       close(in);
     if (!last)
@@ -142,6 +267,8 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
   }
   if (in >= 0 && in != inFd)
     close(in);
+  if (ruleset >= 0)
+    close(ruleset);
 
   double deadline = now_seconds() + limits.seconds;
   size_t running = 0;
@@ -191,6 +318,10 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
     }
   }
   return result;
+}
+
+bool render_writes_confined() {
+  return landlock_abi() > 0;
 }
 
 std::string make_render_dir(const std::string &parent) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // Programs that read a client's document run apart from the server: in a process group of
-// their own, with a clean environment, none of the server's descriptors, no network where
-// the kernel lets the server take it away, an unprivileged account when the server is
-// root, and bounds on time, memory and the size of what they write.
+// their own, with a clean environment, none of the server's descriptors, no socket of any
+// kind, no write outside their own directory where the kernel has Landlock, an
+// unprivileged account when the server is root, and bounds on time, memory and the size of
+// what they write.
 #pragma once
 
 #include <string>
@@ -46,3 +47,7 @@ std::string make_render_dir(const std::string &parent);
 
 // Remove the directory of a run and the files its programs left in it.
 void remove_render_dir(const std::string &dir);
+
+// Whether the kernel lets a run's programs be kept from writing outside their directory
+// (Landlock); without it they may write wherever the server's account may.
+bool render_writes_confined();
