@@ -121,19 +121,26 @@ part_same_pdf() {
   add_pdf a4.pdf -sPAPERSIZE=a4 -dFIXEDMEDIA "$samples/shipping-label.ps"
   add_pdf landscape.pdf -dDEVICEWIDTHPOINTS=432 -dDEVICEHEIGHTPOINTS=288 -dFIXEDMEDIA \
     "$samples/shipping-label.ps"
-  lpadmin -p ppd -E -v "file://$c/ppd.prn" -P "$STROBANE_PPD_DIR/strb203.ppd" \
-    -o printer-error-policy=abort-job || fail "lpadmin could not add the queue with the PPD"
+  # A queue with each model's PPD, named for the application's printer of that model.
+  local printer dpi
+  for printer in label:strb203 label300:strb300; do
+    lpadmin -p "${printer%%:*}" -E -v "file://$c/${printer%%:*}.prn" \
+      -P "$STROBANE_PPD_DIR/${printer#*:}.ppd" -o printer-error-policy=abort-job ||
+      fail "lpadmin could not add the queue with the PPD ${printer#*:}"
+  done
   local job file size media settings options got want
-  while IFS='|' read -r job file size media settings options; do
-    : >"$c/ppd.prn"
+  while IFS='|' read -r job printer file size media settings options; do
+    dpi=203.2
+    [ "$printer" = label ] || dpi=300
+    : >"$c/$printer.prn"
     # shellcheck disable=SC2086
-    lp_job "$job" ppd "$pdfs/$file" -o media="$media" $options
-    cp "$c/ppd.prn" "$work/jobs/$job-cups.prn"
+    lp_job "$job" "$printer" "$pdfs/$file" -o media="$media" $options
+    cp "$c/$printer.prn" "$work/jobs/$job-cups.prn"
     # shellcheck disable=SC2086
-    print_job "$job" label "$pdfs/$file" application/pdf size="$size" $settings
+    print_job "$job" "$printer" "$pdfs/$file" application/pdf size="$size" $settings
     [ "$state" = completed ] || fail "$job: the application's job is $state: $message"
-    got=$(summary "$work/jobs/$job.prn" 203.2)
-    want=$(summary "$work/jobs/$job-cups.prn" 203.2)
+    got=$(summary "$work/jobs/$job.prn" "$dpi")
+    want=$(summary "$work/jobs/$job-cups.prn" "$dpi")
     cmp -s "$work/jobs/$job.prn" "$work/jobs/$job-cups.prn" ||
       fail "$job: the application and the CUPS queue differ:
 $got
@@ -141,18 +148,20 @@ $want"
     [[ "$got" != *"dark 0 dots"* ]] || fail "$job: a blank label: $got"
     echo "$job: the same $(echo "$got" | grep -c '^label') label(s) as the CUPS queue"
   done <<'EOF'
-sample|sample.pdf|10160x15240|na_index-4x6_4x6in||
-sample-copies|sample.pdf|10160x15240|na_index-4x6_4x6in|copies=2 collate=uncollated|-n 2
-badge|badge.pdf|5080x2540|oe_2x1-label_2x1in||
-three|three.pdf|10160x15240|na_index-4x6_4x6in||
-three-ranges|three.pdf|10160x15240|na_index-4x6_4x6in|ranges=2-3|-o page-ranges=2-3
-letter|letter.pdf|10160x15240|na_index-4x6_4x6in||
-letter-fit|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=fit|-o print-scaling=fit
-letter-none|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=none|-o print-scaling=none
-a4-fill|a4.pdf|10160x15240|na_index-4x6_4x6in|scaling=fill|-o print-scaling=fill
-landscape|landscape.pdf|10160x15240|na_index-4x6_4x6in||
-landscape-turned|landscape.pdf|10160x15240|na_index-4x6_4x6in|orientation=5|-o orientation-requested=5
-sample-upside-down|sample.pdf|10160x15240|na_index-4x6_4x6in|orientation=6|-o orientation-requested=6
+sample|label|sample.pdf|10160x15240|na_index-4x6_4x6in||
+sample-300|label300|sample.pdf|10160x15240|na_index-4x6_4x6in||
+sample-copies|label|sample.pdf|10160x15240|na_index-4x6_4x6in|copies=2 collate=uncollated|-n 2
+badge|label|badge.pdf|5080x2540|oe_2x1-label_2x1in||
+three|label|three.pdf|10160x15240|na_index-4x6_4x6in||
+three-ranges|label|three.pdf|10160x15240|na_index-4x6_4x6in|ranges=2-3|-o page-ranges=2-3
+letter|label|letter.pdf|10160x15240|na_index-4x6_4x6in||
+letter-fit|label|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=fit|-o print-scaling=fit
+letter-none|label|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=none|-o print-scaling=none
+letter-auto-fit|label|letter.pdf|10160x15240|na_index-4x6_4x6in|scaling=auto-fit|-o print-scaling=auto-fit
+a4-fill|label|a4.pdf|10160x15240|na_index-4x6_4x6in|scaling=fill|-o print-scaling=fill
+landscape|label|landscape.pdf|10160x15240|na_index-4x6_4x6in||
+landscape-turned|label|landscape.pdf|10160x15240|na_index-4x6_4x6in|orientation=5|-o orientation-requested=5
+sample-upside-down|label|sample.pdf|10160x15240|na_index-4x6_4x6in|orientation=6|-o orientation-requested=6
 EOF
 }
 
