@@ -7,8 +7,8 @@
 #include <elf.h>
 #include <link.h>
 #include <map>
-#include <string>
 #include <pthread.h>
+#include <string>
 #include <sys/stat.h>
 #include <vector>
 
@@ -41,6 +41,7 @@ const replacement_t kReplacements[] = {
     {"_papplClientCreate", reinterpret_cast<void *>(&_papplClientCreate)},
     {"_papplClientDelete", reinterpret_cast<void *>(&_papplClientDelete)},
     {"_papplClientProcessHTTP", reinterpret_cast<void *>(&_papplClientProcessHTTP)},
+    {"_papplCopyAttributes", reinterpret_cast<void *>(&_papplCopyAttributes)},
 };
 
 // PAPPL's private functions that the application calls.

@@ -51,13 +51,16 @@ struct pappl_socket_head_t {
 };
 
 // The replacements' own prototypes where PAPPL's headers have none:
-// pappl/printer-private.h:122, job-private.h:58 and client-private.h:55, :57, :62.
+// pappl/printer-private.h:122, job-private.h:58, client-private.h:55, :57, :62 and
+// base-private.h:143.
 extern "C" {
 void _papplPrinterCheckJobs(pappl_printer_t *printer);
 void _papplJobCopyDocumentData(pappl_client_t *client, pappl_job_t *job);
 pappl_client_t *_papplClientCreate(pappl_system_t *system, int sock);
 void _papplClientDelete(pappl_client_t *client);
 bool _papplClientProcessHTTP(pappl_client_t *client);
+void _papplCopyAttributes(ipp_t *to, ipp_t *from, cups_array_t *ra, ipp_tag_t group_tag,
+                          int quickcopy);
 }
 
 // PAPPL's own definition of a replaced function, looked up by the start-up check.

@@ -14,6 +14,7 @@
 #include "app/pappl-1.3.1/private.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/scheduler.h"
+#include "app/server/attribute_copy.h"
 #include "app/server/request_limits.h"
 #include "app/server/saved_settings.h"
 #include "app/server/service_account.h"
@@ -197,4 +198,13 @@ extern "C" bool _papplClientProcessHTTP(pappl_client_t *client) {
   bool kept = process(client);
   end_request(client);
   return kept;
+}
+
+// PAPPL 1.3.1 copies a job's, printer's or system's attributes into each response, and a
+// request's into its job, sharing every collection (util.c:45, from job-ipp.c:52, :846,
+// printer-ipp.c:77-78, system-ipp.c:747): a response that is written while the state file
+// writes the same job's media-col, or while another response does, can lose part of it.
+extern "C" void _papplCopyAttributes(ipp_t *to, ipp_t *from, cups_array_t *ra, ipp_tag_t group_tag,
+                                     int quickcopy) {
+  copy_attributes_owned(to, from, ra, group_tag, quickcopy);
 }

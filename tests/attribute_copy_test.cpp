@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "app/server/attribute_copy.h"
+
+#include <atomic>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A collection of a media size, as a job's media-col holds.
+ipp_t *media_col(int width, int height) {
+  ipp_t *size = ippNew();
+  ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", width);
+  ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", height);
+  ipp_t *col = ippNew();
+  ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+  ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, "main-roll");
+  ippDelete(size);
+  return col;
+}
+
+// A job's and a printer's attributes in one message.
+ipp_t *job_and_printer() {
+  ipp_t *ipp = ippNew();
+  ippAddString(ipp, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", nullptr, "label");
+  ipp_t *col = media_col(10160, 15240);
+  ippAddCollection(ipp, IPP_TAG_JOB, "media-col", col);
+  ippDelete(col);
+  ippAddString(ipp, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, "Label");
+  ipp_attribute_t *database =
+      ippAddCollections(ipp, IPP_TAG_PRINTER, "media-col-database", 2, nullptr);
+  for (int i = 0; i < 2; i++) {
+    col = media_col(5080 * (i + 1), 2540);
+    ippSetCollection(ipp, &database, i, col);
+    ippDelete(col);
+  }
+  return ipp;
+}
+
+int compare_names(void *a, void *b, void *) {
+  return strcmp(static_cast<const char *>(a), static_cast<const char *>(b));
+}
+
+// A requested-attributes list of the names given.
+cups_array_t *requested_names(std::initializer_list<const char *> list) {
+  cups_array_t *names = cupsArrayNew(compare_names, nullptr);
+  for (const char *name : list)
+    cupsArrayAdd(names, const_cast<char *>(name));
+  return names;
+}
+
+std::string names(ipp_t *ipp) {
+  std::string text;
+  for (ipp_attribute_t *attr = ippFirstAttribute(ipp); attr; attr = ippNextAttribute(ipp))
+    text += std::string(text.empty() ? "" : " ") + ippGetName(attr);
+  return text;
+}
+
+std::string value_text(ipp_attribute_t *attr) {
+  char text[1024];
+  ippAttributeString(attr, text, sizeof text);
+  return text;
+}
+
+// The bytes of a message as ippWriteIO writes it.
+ssize_t count_bytes(void *count, ipp_uchar_t *, size_t bytes) {
+  *static_cast<size_t *>(count) += bytes;
+  return static_cast<ssize_t>(bytes);
+}
+
+size_t written_length(ipp_t *ipp) {
+  size_t count = 0;
+  ippSetState(ipp, IPP_STATE_IDLE);
+  ippWriteIO(&count, count_bytes, 1, nullptr, ipp);
+  return count;
+}
+
+TEST(AttributeCopyTest, KeepsWhatTheResponseFilterKeeps) {
+  struct {
+    ipp_tag_t group;
+    std::vector<const char *> requested; // empty: all
+    const char *kept;
+  } rows[] = {
+      {IPP_TAG_JOB, {}, "job-name media-col"},
+      {IPP_TAG_ZERO, {}, "job-name media-col printer-info"},
+      {IPP_TAG_ZERO, {"printer-info", "media-col-database"}, "printer-info media-col-database"},
+      {IPP_TAG_PRINTER, {"job-name", "printer-info"}, "printer-info"},
+  };
+  ipp_t *from = job_and_printer();
+  for (const auto &row : rows) {
+    cups_array_t *requested = nullptr;
+    if (!row.requested.empty()) {
+      requested = cupsArrayNew(compare_names, nullptr);
+      for (const char *name : row.requested)
+        cupsArrayAdd(requested, const_cast<char *>(name));
+    }
+    ipp_t *to = ippNew();
+    copy_attributes_owned(to, from, requested, row.group, 0);
+    EXPECT_EQ(names(to), row.kept) << "group " << ippTagString(row.group);
+    ippDelete(to);
+    cupsArrayDelete(requested);
+  }
+  ippDelete(from);
+}
+
+TEST(AttributeCopyTest, CopyOwnsEveryCollectionAndKeepsItsValues) {
+  ipp_t *from = job_and_printer();
+  cups_array_t *all =
+      requested_names({"job-name", "media-col", "printer-info", "media-col-database"});
+  ipp_t *to = ippNew();
+  copy_attributes_owned(to, from, all, IPP_TAG_ZERO, 0);
+  for (const char *name : {"media-col", "media-col-database"}) {
+    ipp_attribute_t *source = ippFindAttribute(from, name, IPP_TAG_BEGIN_COLLECTION);
+    ipp_attribute_t *copy = ippFindAttribute(to, name, IPP_TAG_BEGIN_COLLECTION);
+    ASSERT_NE(copy, nullptr) << name;
+    EXPECT_EQ(value_text(copy), value_text(source)) << name;
+    ASSERT_EQ(ippGetCount(copy), ippGetCount(source)) << name;
+    for (int i = 0; i < ippGetCount(copy); i++) {
+      EXPECT_NE(ippGetCollection(copy, i), ippGetCollection(source, i)) << name << " " << i;
+      ipp_attribute_t *sourceSize =
+          ippFindAttribute(ippGetCollection(source, i), "media-size", IPP_TAG_BEGIN_COLLECTION);
+      ipp_attribute_t *copySize =
+          ippFindAttribute(ippGetCollection(copy, i), "media-size", IPP_TAG_BEGIN_COLLECTION);
+      ASSERT_NE(copySize, nullptr);
+      EXPECT_NE(ippGetCollection(copySize, 0), ippGetCollection(sourceSize, 0)) << name;
+    }
+  }
+  EXPECT_EQ(ippGetGroupTag(ippFindAttribute(to, "media-col", IPP_TAG_ZERO)), IPP_TAG_JOB);
+  // The source outlives nothing of the copy: each is deleted on its own.
+  ippDelete(from);
+  EXPECT_EQ(value_text(ippFindAttribute(to, "media-col", IPP_TAG_ZERO)),
+            "{media-size={x-dimension=10160 y-dimension=15240} media-source=main-roll}");
+  ippDelete(to);
+  cupsArrayDelete(all);
+}
+
+// What the server does: one thread writes the job's attributes to the state file while
+// another copies them into a response and writes that. Every response must be as long as
+// the length its header announced.
+TEST(AttributeCopyTest, ResponseIsWholeWhileTheSourceIsWritten) {
+  ipp_t *job = job_and_printer();
+  std::atomic<bool> started{false}, done{false};
+  std::thread saver([&] {
+    while (!done) {
+      written_length(job);
+      started = true;
+    }
+  });
+  while (!started)
+    std::this_thread::yield();
+  int short_responses = 0;
+  for (int i = 0; i < 100000; i++) {
+    ipp_t *response = ippNew();
+    copy_attributes_owned(response, job, nullptr, IPP_TAG_JOB, 0);
+    if (written_length(response) != ippLength(response))
+      short_responses++;
+    ippDelete(response);
+  }
+  done = true;
+  saver.join();
+  EXPECT_EQ(short_responses, 0);
+  ippDelete(job);
+}
+
+} // namespace
