@@ -83,7 +83,7 @@ cat >"$work/wait.test" <<'EOF'
 {
   NAME "wait"
   OPERATION Get-Job-Attributes
-  DELAY 0,0.01
+  DELAY 0.01
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en

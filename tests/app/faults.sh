@@ -166,6 +166,8 @@ stopped_waiting_for_printer() {
     sleep 0.1
   done
   grep -q "^label 1 " "$work/virtual.out" || fail "the job left by the stop did not print"
+  kill "$vprinter_pid"
+  stall_pids=
   echo "faults: a stop while a job waits for its printer ends at once, and the job prints later"
 }
 
