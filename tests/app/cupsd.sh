@@ -124,7 +124,7 @@ part_same_pdf() {
   # A queue with each model's PPD, named for the application's printer of that model.
   local printer dpi
   for printer in label:strb203 label300:strb300; do
-    lpadmin -p "${printer%%:*}" -E -v "file://$c/${printer%%:*}.prn" \
+    lpadmin -p "${printer%%:*}" -E -v "file://$c/cups-${printer%%:*}.prn" \
       -P "$STROBANE_PPD_DIR/${printer#*:}.ppd" -o printer-error-policy=abort-job ||
       fail "lpadmin could not add the queue with the PPD ${printer#*:}"
   done
@@ -132,10 +132,10 @@ part_same_pdf() {
   while IFS='|' read -r job printer file size media settings options; do
     dpi=203.2
     [ "$printer" = label ] || dpi=300
-    : >"$c/$printer.prn"
+    : >"$c/cups-$printer.prn"
     # shellcheck disable=SC2086
     lp_job "$job" "$printer" "$pdfs/$file" -o media="$media" $options
-    cp "$c/$printer.prn" "$work/jobs/$job-cups.prn"
+    cp "$c/cups-$printer.prn" "$work/jobs/$job-cups.prn"
     # shellcheck disable=SC2086
     print_job "$job" "$printer" "$pdfs/$file" application/pdf size="$size" $settings
     [ "$state" = completed ] || fail "$job: the application's job is $state: $message"
