@@ -77,6 +77,7 @@ int landlock_abi() {
   return abi > 0 ? static_cast<int>(abi) : 0;
 }
 
+// Give the rights beneath path, a directory, or on path, a file.
 bool allow_writes(int ruleset, const char *path, __u64 rights) {
   int fd = open(path, O_PATH | O_CLOEXEC);
   if (fd < 0)
