@@ -2,10 +2,12 @@
 #include "app/server/attribute_copy.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -162,6 +164,45 @@ TEST(AttributeCopyTest, ResponseIsWholeWhileTheSourceIsWritten) {
   done = true;
   saver.join();
   EXPECT_EQ(short_responses, 0);
+  ippDelete(job);
+}
+
+// The file of a job's attributes as the state save writes it, while the job's thread finds
+// attributes in the same message: every write must be the message's bytes, whole.
+TEST(AttributeCopyTest, SavedFileIsWholeWhileTheJobIsRead) {
+  ipp_t *job = job_and_printer();
+  for (int i = 0; i < 20; i++)
+    ippAddInteger(job, IPP_TAG_JOB, IPP_TAG_INTEGER, ("x-" + std::to_string(i)).c_str(), i);
+  FILE *file = tmpfile();
+  ASSERT_NE(file, nullptr);
+  int fd = fileno(file);
+  auto saved = [&] {
+    EXPECT_EQ(ftruncate(fd, 0), 0);
+    lseek(fd, 0, SEEK_SET);
+    write_attributes_file(fd, job);
+    std::string bytes(static_cast<size_t>(lseek(fd, 0, SEEK_CUR)), '\0');
+    EXPECT_EQ(pread(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    return bytes;
+  };
+  const std::string whole = saved();
+  EXPECT_EQ(whole.size(), ippLength(job));
+  std::atomic<bool> started{false}, done{false};
+  std::thread reader([&] {
+    while (!done) {
+      for (const char *name : {"x-3", "media-col", "x-17", "job-name"})
+        ippFindAttribute(job, name, IPP_TAG_ZERO);
+      started = true;
+    }
+  });
+  while (!started)
+    std::this_thread::yield();
+  int broken = 0;
+  for (int i = 0; i < 5000; i++)
+    broken += saved() != whole;
+  done = true;
+  reader.join();
+  EXPECT_EQ(broken, 0);
+  fclose(file);
   ippDelete(job);
 }
 

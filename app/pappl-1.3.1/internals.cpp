@@ -42,6 +42,7 @@ const replacement_t kReplacements[] = {
     {"_papplClientDelete", reinterpret_cast<void *>(&_papplClientDelete)},
     {"_papplClientProcessHTTP", reinterpret_cast<void *>(&_papplClientProcessHTTP)},
     {"_papplCopyAttributes", reinterpret_cast<void *>(&_papplCopyAttributes)},
+    {"ippWriteFile", reinterpret_cast<void *>(&ippWriteFile)},
 };
 
 // PAPPL's private functions that the application calls.

@@ -208,3 +208,12 @@ extern "C" void _papplCopyAttributes(ipp_t *to, ipp_t *from, cups_array_t *ra, i
                                      int quickcopy) {
   copy_attributes_owned(to, from, ra, group_tag, quickcopy);
 }
+
+// PAPPL 1.3.1 saves each waiting job's attributes with ippWriteFile (system-loadsave.c:591)
+// under the job's read lock, while the job's thread finds attributes in the same message
+// (papplJobGetAttribute, job-accessors.c:65; papplJobCreatePrintOptions, job-process.c:135,
+// with no job lock): both move the message's one cursor, and the saved file could skip or
+// repeat attributes.
+extern "C" ipp_state_t ippWriteFile(int fd, ipp_t *ipp) {
+  return write_attributes_file(fd, ipp);
+}

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/server/attribute_copy.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -11,6 +13,20 @@ struct copy_context_t {
   ipp_tag_t group;
   int quickcopy;
 };
+
+// Write all of an IPP message's bytes to the descriptor; -1 on an error.
+ssize_t write_to_fd(void *fd, ipp_uchar_t *buffer, size_t bytes) {
+  size_t done = 0;
+  while (done < bytes) {
+    ssize_t written = write(*static_cast<int *>(fd), buffer + done, bytes - done);
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      return -1;
+    done += static_cast<size_t>(written);
+  }
+  return static_cast<ssize_t>(bytes);
+}
 
 bool is_wanted(const copy_context_t *copy, ipp_attribute_t *attr) {
   ipp_tag_t group = ippGetGroupTag(attr);
@@ -59,4 +75,20 @@ void copy_attributes_owned(ipp_t *to, ipp_t *from, cups_array_t *requested, ipp_
                            int quickcopy) {
   copy_context_t copy = {true, requested, group, quickcopy};
   ippCopyAttributes(to, from, quickcopy, copy_one, &copy);
+}
+
+ipp_state_t write_attributes_file(int fd, ipp_t *ipp) {
+  if (!ipp)
+    return IPP_STATE_ERROR;
+  ipp_t *copy = ippNew();
+  int minor = 0, major = ippGetVersion(ipp, &minor);
+  ippSetVersion(copy, major, minor);
+  ippSetRequestId(copy, ippGetRequestId(ipp));
+  // The operation and the status code share the header's field.
+  ippSetOperation(copy, ippGetOperation(ipp));
+  copy_context_t whole = {false, nullptr, IPP_TAG_ZERO, 0};
+  ippCopyAttributes(copy, ipp, 0, copy_one, &whole);
+  ipp_state_t state = ippWriteIO(&fd, write_to_fd, 1, nullptr, copy);
+  ippDelete(copy);
+  return state;
 }

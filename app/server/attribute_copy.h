@@ -15,3 +15,8 @@
 // values as ippCopyAttribute copies them (quickcopy: strings by reference).
 void copy_attributes_owned(ipp_t *to, ipp_t *from, cups_array_t *requested, ipp_tag_t group,
                            int quickcopy);
+
+// Write a message to fd as ippWriteFile does, from a copy of it: writing moves a cursor kept
+// in the message, which a thread that finds an attribute in it meanwhile moves too, and
+// the file then skips or repeats attributes. The message itself is only read.
+ipp_state_t write_attributes_file(int fd, ipp_t *ipp);
