@@ -51,21 +51,7 @@ cat >"$work/print-one.test" <<'EOF'
   DISPLAY job-id
 }
 EOF
-cat >"$work/wait.test" <<'EOF'
-{
-  NAME "wait"
-  OPERATION Get-Job-Attributes
-  DELAY 0.01
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $job
-  STATUS successful-ok
-  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 100000
-  EXPECT job-state WITH-VALUE 9
-}
-EOF
+wait_test 0.01 100000 >"$work/wait.test"
 for _ in $(seq "$jobs"); do cat "$work/print-one.test"; done >"$work/print.test"
 
 echo "== $jobs jobs of each PDF, one after the other, to file://"
@@ -74,7 +60,8 @@ for pdf in sample three; do
   start=$(date +%s.%N)
   last=$(ipptool -t -f "$work/$pdf.pdf" "$uri" "$work/print.test" |
     sed -n 's/^ *job-id (integer) = //p' | tail -n 1)
-  ipptool -d job="$last" "$uri" "$work/wait.test" >/dev/null || { echo "job $last failed"; exit 1; }
+  ipptool -t -d job="$last" "$uri" "$work/wait.test" | grep -q "job-state (enum) = completed" ||
+    { echo "job $last did not complete"; exit 1; }
   end=$(date +%s.%N)
   labels=$("$build/strobane-view" --check "$work/out.prn" 2>/dev/null | grep -c '^label ')
   awk -v l="$labels" -v s="$start" -v e="$end" -v p="$pdf" \

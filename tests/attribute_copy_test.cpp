@@ -46,8 +46,10 @@ int compare_names(void *a, void *b, void *) {
   return strcmp(static_cast<const char *>(a), static_cast<const char *>(b));
 }
 
-// A requested-attributes list of the names given.
-cups_array_t *requested_names(std::initializer_list<const char *> list) {
+// A requested-attributes list of the names given; none, for all, when there are none.
+cups_array_t *requested_names(const std::vector<const char *> &list) {
+  if (list.empty())
+    return nullptr;
   cups_array_t *names = cupsArrayNew(compare_names, nullptr);
   for (const char *name : list)
     cupsArrayAdd(names, const_cast<char *>(name));
@@ -93,12 +95,7 @@ TEST(AttributeCopyTest, KeepsWhatTheResponseFilterKeeps) {
   };
   ipp_t *from = job_and_printer();
   for (const auto &row : rows) {
-    cups_array_t *requested = nullptr;
-    if (!row.requested.empty()) {
-      requested = cupsArrayNew(compare_names, nullptr);
-      for (const char *name : row.requested)
-        cupsArrayAdd(requested, const_cast<char *>(name));
-    }
+    cups_array_t *requested = requested_names(row.requested);
     ipp_t *to = ippNew();
     copy_attributes_owned(to, from, requested, row.group, 0);
     EXPECT_EQ(names(to), row.kept) << "group " << ippTagString(row.group);

@@ -54,3 +54,26 @@ start_virtual_printer() {
   done
   fail "the virtual printer did not start: $(cat "$dir/virtual.out")"
 }
+
+# Write the ipptool file that waits until job $job has ended and shows how it ended.
+# With DELAY and LIMIT, it asks every DELAY seconds at most LIMIT times; without, at
+# ipptool's own pace at most 600 times.
+wait_test() {
+  local delay=${1:-} limit=${2:-600}
+  cat <<EOF
+{
+  NAME "wait"
+  OPERATION Get-Job-Attributes${delay:+
+  DELAY $delay}
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri \$uri
+  ATTR integer job-id \$job
+  STATUS successful-ok
+  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT $limit
+  DISPLAY job-state
+  DISPLAY job-state-message
+}
+EOF
+}

@@ -134,25 +134,6 @@ job_test() {
 EOF
 }
 
-# Write the ipptool file that waits until job $job has ended and shows how it ended.
-wait_test() {
-  cat <<'EOF'
-{
-  NAME "wait"
-  OPERATION Get-Job-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $job
-  STATUS successful-ok
-  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600
-  DISPLAY job-state
-  DISPLAY job-state-message
-}
-EOF
-}
-
 # Run ipptool with these arguments and print its output; PAPPL refuses a streamed raster
 # job with server-error-busy while another job prints, so that is tried again, as
 # clients do.
