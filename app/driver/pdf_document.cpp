@@ -19,14 +19,6 @@
 
 namespace {
 
-// What the first look at a document found, from pdfinfo's lines.
-struct pdf_facts_t {
-  int pages = 0;
-  bool javascript = false;
-  int largePage = 0; // the first page past the bound on its sides
-  double largeWidth = 0, largeHeight = 0;
-};
-
 // The keywords of print-scaling, by PAPPL's bit for each.
 constexpr struct {
   pappl_scaling_t scaling;
@@ -82,7 +74,8 @@ bool copy_ppd(const char *driverName, const std::string &dir) {
   return copied && chmod(to.c_str(), 0644) == 0;
 }
 
-// Read pdfinfo's page count, JavaScript line and page sizes.
+} // namespace
+
 pdf_facts_t read_pdf_facts(const std::string &text) {
   pdf_facts_t facts;
   const char *line = text.c_str();
@@ -104,6 +97,8 @@ pdf_facts_t read_pdf_facts(const std::string &text) {
   }
   return facts;
 }
+
+namespace {
 
 // The last line a program wrote with the given start, without it; empty when none.
 std::string last_line_starting(const std::string &text, const char *start) {

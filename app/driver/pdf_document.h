@@ -6,6 +6,7 @@
 #pragma once
 
 #include <pappl/pappl.h>
+#include <string>
 
 // The bounds of a PDF document: its pages, each page's sides in points (50 in), what its
 // renderer may take of memory and write; its time is the server's pdf-time-limit.
@@ -13,6 +14,17 @@ inline constexpr int kPdfMaxPages = 100;
 inline constexpr double kPdfMaxPageSide = 3600;
 inline constexpr long long kPdfRendererBytes = 1LL << 30;
 inline constexpr long long kPdfRasterBytes = 512LL << 20;
+
+// What the first look at a document found, from pdfinfo's lines.
+struct pdf_facts_t {
+  int pages = 0;
+  bool javascript = false;
+  int largePage = 0; // the first page past the bound on its sides
+  double largeWidth = 0, largeHeight = 0;
+};
+
+// Read pdfinfo's page count, JavaScript line and page sizes.
+pdf_facts_t read_pdf_facts(const std::string &text);
 
 // Where the PPDs are found: the installed ones, unless STROBANE_PPD_DIR names others.
 #ifndef STROBANE_PPD_DIR

@@ -7,10 +7,10 @@
 # refused with the system's reason, the state and settings files stay whole, and after a
 # restart the printers are those saved before. Killed (SIGKILL) in the middle of a job
 # to the virtual printer and started again, the job that was printing ends aborted with a
-# reason that says so, a later job prints, and a waiting job can be cancelled. Stopped
-# while a job waits for a printer that is away, it ends within seconds and the job prints
-# after the next start. A printer that never reads is given up on after 10 s, with the
-# reason, and shows offline.
+# reason that says so and its document leaves the spool, a later job prints, and a
+# waiting job can be cancelled. Stopped while a job waits for a printer that is away, it
+# ends within seconds and the job prints after the next start. A printer that never reads
+# is given up on after 10 s, with the reason, and shows offline.
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: the server must run as an account of its own, which only root can start"
   exit 77
@@ -92,7 +92,7 @@ job_said() {
 
 # Kill the server while it prints six labels on the virtual printer, and start it again.
 killed_mid_job() {
-  local vport vprinter_pid printing waiting
+  local vport vprinter_pid printing waiting document
   mkdir -p "$work/killed/spool"
   start_virtual_printer "$vprinter" "$work" /dev/null --time-scale 1
   stall_pids=$vprinter_pid
@@ -108,6 +108,8 @@ killed_mid_job() {
   printing=$(ipptool -t -d filetype=image/png -f "$work/label.png" "$uri/virtual" \
     "$work/six.test" | sed -n 's/^ *job-id (integer) = //p')
   [ -n "$printing" ] || fail "the job of six labels was not taken"
+  # The virtual printer, added first, is printer 1 in PAPPL's names for spooled documents.
+  document="p00001j$(printf %09d "$printing")-*.png"
   for _ in $(seq 150); do
     grep -q "^label 1 " "$work/virtual.out" && break
     sleep 0.1
@@ -116,6 +118,8 @@ killed_mid_job() {
   waiting=$("$work/$name" submit -d label "$work/label.png" | sed -n 's/.*-\([0-9]*\)$/\1/p')
   [ -n "$waiting" ] || fail "could not queue a job"
   sleep 1.2
+  [ -n "$(find "$work/killed/spool" -name "$document")" ] ||
+    fail "the printing job's document is not spooled: $(ls "$work/killed/spool")"
   kill -KILL "$app_pid"
   wait "$app_pid" 2>/dev/null || true
   app_pid=
@@ -123,6 +127,8 @@ killed_mid_job() {
   uri="ipp://127.0.0.1:$port/ipp/print"
   [ "$(job_said virtual "$printing")" = "aborted: The printer application ended while this job printed: its labels may not all have come out." ] ||
     fail "the job cut by the kill: $(job_said virtual "$printing")"
+  [ -z "$(find "$work/killed/spool" -name "$document")" ] ||
+    fail "the document of the job cut by the kill is still spooled: $(ls "$work/killed/spool")"
   "$work/$name" cancel -d label -j "$waiting" || fail "the waiting job could not be cancelled"
   [[ "$(job_said label "$waiting")" == canceled:* ]] ||
     fail "the cancelled job: $(job_said label "$waiting")"

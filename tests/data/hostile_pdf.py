@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # Write the hostile PDFs of the tests into a directory: a page of 200 x 200 in, a
 # compression bomb, a page tree that holds itself, a file cut short, one that draws from a
-# file outside itself, and one that carries JavaScript.
+# file outside itself, and one that carries JavaScript; beside them, a plain 4 x 6 in page.
 import sys, zlib
 
 
@@ -53,6 +53,7 @@ files['bomb'] = pdf(page(contents=stream(b'/Filter [/FlateDecode /FlateDecode]',
                                          zlib.compress(inner, 9))))
 files['recursion'] = pdf(page(kids=b'[2 0 R 3 0 R]'))
 whole = pdf(page())
+files['plain'] = whole
 files['cut'] = whole[:len(whole) // 2]
 external = page(resources=b'<< /XObject << /I 5 0 R >> >>', content=b'q 288 0 0 432 0 0 cm /I Do Q')
 external.append(b'<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray '

@@ -1,0 +1,316 @@
+// SPDX-License-Identifier: Apache-2.0
+// The printer application's wired code, served in this process by a real PAPPL system on
+// loopback with virtual printers as its devices: the scheduler, the spool's accounting,
+// the printer link's bounds, the state and settings across a restart, and the PDF
+// renderer's start and cancel. Each ctest test runs in a process of its own, so each
+// starts its own server.
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/driver/printer_output.h"
+#include "app/server/state_file.h"
+#include "tests/app_server.h"
+
+using namespace appkit;
+
+// The kernel caps a socket's send buffer at net.core.wmem_max, which a machine may raise;
+// the server here is held to Debian's default, so that a long label's block is more than
+// the buffers between the server and its printer take, as it is on most machines.
+extern "C" int setsockopt(int fd, int level, int name, const void *value, socklen_t size) {
+  using setsockopt_t = int (*)(int, int, int, const void *, socklen_t);
+  static const auto real = reinterpret_cast<setsockopt_t>(dlsym(RTLD_NEXT, "setsockopt"));
+  constexpr int kDefaultMaximum = 212992;
+  if (level == SOL_SOCKET && name == SO_SNDBUF && size == sizeof(int) &&
+      *static_cast<const int *>(value) > kDefaultMaximum)
+    return real(fd, level, name, &kDefaultMaximum, size);
+  return real(fd, level, name, value, size);
+}
+
+namespace {
+
+std::string scratch(const std::string &name) {
+  return running_server().dir + "/" + name;
+}
+
+long long file_size(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) ? -1 : info.st_size;
+}
+
+// The lines of the server's log about one job.
+std::string job_log(int jobId) {
+  std::string tag = "[Job " + std::to_string(jobId) + "]", lines;
+  size_t at = 0;
+  std::string log = read_text(running_server().log);
+  while ((at = log.find(tag, at)) != std::string::npos) {
+    size_t begin = log.rfind('\n', at) + 1, end = log.find('\n', at);
+    lines += log.substr(begin, end - begin) + "\n";
+    at = end;
+  }
+  return lines;
+}
+
+// The label lengths, in mm, that the virtual printer has printed, in order.
+std::vector<int> label_lengths(const virtual_printer_t &printer) {
+  std::vector<int> lengths;
+  std::string out = read_text(printer.out);
+  for (size_t at = 0; (at = out.find(" size=102x", at)) != std::string::npos; at++)
+    lengths.push_back(atoi(out.c_str() + at + 10));
+  return lengths;
+}
+
+// The names of a job's files in the spool: its document and its attributes.
+std::vector<std::string> job_files(const std::string &spool, int printerId, int jobId) {
+  std::vector<std::string> files;
+  char prefix[32];
+  snprintf(prefix, sizeof prefix, "p%05dj%09d-", printerId, jobId);
+  if (DIR *dir = opendir(spool.c_str())) {
+    while (dirent *entry = readdir(dir))
+      if (strstr(entry->d_name, prefix))
+        files.push_back(entry->d_name);
+    closedir(dir);
+  }
+  return files;
+}
+
+} // namespace
+
+// The spool's limit counts the documents that wait: with a 757 KB job on a paused printer,
+// a second one is refused busy, and taken again once the first is cancelled.
+TEST(AppSpool, WaitingJobsCountAgainstTheLimit) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
+  pappl_printer_t *printer = add_printer("spool", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  papplPrinterPause(printer);
+  std::string doc = scratch("757k.pwg");
+  write_pwg(doc, 812, 930, 203, 1, true);
+  ASSERT_GT(file_size(doc), kSpoolLimitBytes / 2);
+  ASSERT_LT(file_size(doc), kSpoolLimitBytes);
+
+  answer_t first = print_file("spool", doc, "image/pwg-raster");
+  ASSERT_EQ(first.status, IPP_STATUS_OK) << first.message;
+  answer_t second = print_file("spool", doc, "image/pwg-raster");
+  EXPECT_EQ(second.status, IPP_STATUS_ERROR_BUSY);
+  EXPECT_EQ(second.message, "The spool is full: the jobs waiting and this one come to more than "
+                            "its limit of 1 MiB. Send it again once they have printed.");
+
+  EXPECT_EQ(cancel_job("spool", first.jobId).status, IPP_STATUS_OK);
+  EXPECT_EQ(wait_for_job(printer, first.jobId, 5).state, IPP_JSTATE_CANCELED);
+  answer_t third = print_file("spool", doc, "image/pwg-raster");
+  ASSERT_EQ(third.status, IPP_STATUS_OK) << third.message;
+  papplPrinterResume(printer);
+  job_end_t end = wait_for_job(printer, third.jobId, 20);
+  EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
+  EXPECT_EQ(labels_printed(device), 1);
+}
+
+// Jobs that wait on a paused printer start oldest first once it is resumed, one at a
+// time, each label once.
+TEST(AppScheduler, WaitingJobsPrintInTheOrderTheyCame) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
+  pappl_printer_t *printer = add_printer("order", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  papplPrinterPause(printer);
+  std::string doc = scratch("order.pwg");
+  write_pwg(doc, 812, 400, 203, 1, false);
+  std::vector<int> ids;
+  for (int length : {51, 52, 53, 54})
+    ids.push_back(print_file("order", doc, "image/pwg-raster", length == 53 ? 2 : 1, length).jobId);
+  papplPrinterResume(printer);
+  for (int id : ids)
+    EXPECT_EQ(wait_for_job(printer, id, 20).state, IPP_JSTATE_COMPLETED) << "job " << id;
+  EXPECT_EQ(label_lengths(device), (std::vector<int>{51, 52, 53, 53, 54}));
+}
+
+// A printer slower than a second a label, behind a small buffer, keeps the job waiting
+// for its labels without being taken for one that stopped answering.
+TEST(AppPrinterLink, SlowPrinterBehindASmallBufferPrintsEveryLabel) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "1", "--buffer", "64K"});
+  pappl_printer_t *printer = add_printer("slow", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  std::string doc = scratch("slow.pwg");
+  write_pwg(doc, 812, 1218, 203, 2, false);
+  answer_t job = print_file("slow", doc, "image/pwg-raster");
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  job_end_t end = wait_for_job(printer, job.jobId, 60);
+  EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
+  EXPECT_EQ(labels_printed(device), 2);
+  EXPECT_EQ(job_log(job.jobId).find("stopped answering"), std::string::npos) << job_log(job.jobId);
+}
+
+// The loaded media's and the default media's left offsets, the speed and a person's
+// pause come back after a restart, each its own.
+TEST(AppState, PrinterSettingsSurviveARestart) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
+  pappl_printer_t *printer = add_printer("kept", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  // A printer's loaded media becomes its default media too: the default is set after it.
+  auto set_media = [](const char *name, int left, int speed) {
+    ipp_t *size = ippNew();
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", 10160);
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", 15240);
+    ipp_t *col = ippNew();
+    ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+    ippAddInteger(col, IPP_TAG_ZERO, IPP_TAG_INTEGER, "media-left-offset", left);
+    ippAddInteger(col, IPP_TAG_ZERO, IPP_TAG_INTEGER, "media-top-offset", 0);
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, "main-roll");
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr, "labels");
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-tracking", nullptr, "gap");
+    ipp_t *attrs = ippNew();
+    ippAddCollection(attrs, IPP_TAG_PRINTER, name, col);
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-speed-default", speed);
+    ippDelete(size);
+    ippDelete(col);
+    return set_printer_attributes("kept", attrs);
+  };
+  answer_t set = set_media("media-col-ready", 1200, 2540);
+  ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
+  set = set_media("media-col-default", 800, 5080);
+  ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
+  papplPrinterPause(printer);
+  int id = papplPrinterGetID(printer);
+  pappl_pr_driver_data_t before;
+  papplPrinterGetDriverData(printer, &before);
+  ASSERT_EQ(before.media_ready[0].left_offset, 1200);
+  ASSERT_EQ(before.media_default.left_offset, 800);
+
+  // Once both files are saved with the new settings, a server started from copies of them
+  // has the same printer.
+  std::string dir = scratch("restart");
+  mkdir(dir.c_str(), 0700);
+  ASSERT_TRUE(wait_until(10, [&] {
+    std::string settings = read_text(running_server().stateFile + ".settings");
+    return settings.find("1200") != std::string::npos &&
+           save_label_state(running_server().system, &running_server().stateFile[0]);
+  }));
+  for (const char *suffix : {"", ".settings"})
+    ASSERT_EQ(
+        system(("cp " + running_server().stateFile + suffix + " " + dir + "/app.state" + suffix)
+                   .c_str()),
+        0);
+  pappl_system_t *restarted = load_system(dir, dir + "/app.state", dir + "/spool");
+  ASSERT_NE(restarted, nullptr);
+  pappl_printer_t *again = papplSystemFindPrinter(restarted, nullptr, id, nullptr);
+  ASSERT_NE(again, nullptr);
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(again, &data);
+  EXPECT_EQ(data.media_ready[0].left_offset, 1200);
+  EXPECT_EQ(data.media_default.left_offset, 800);
+  EXPECT_EQ(data.speed_default, 5080);
+  EXPECT_EQ(papplPrinterGetState(again), IPP_PSTATE_STOPPED);
+}
+
+// A server killed while a job prints leaves the job printing in its state file; the next
+// start ends it with its reason and removes its document.
+TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
+  press(device, "pause");
+  pappl_printer_t *printer = add_printer("cut", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  std::string doc = scratch("cut.pwg");
+  write_pwg(doc, 812, 400, 203, 2, false);
+  answer_t job = print_file("cut", doc, "image/pwg-raster");
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  server_t &server = running_server();
+  ASSERT_TRUE(wait_until(10, [&] {
+    pappl_job_t *found = papplPrinterFindJob(printer, job.jobId);
+    return found && papplJobGetState(found) == IPP_JSTATE_PROCESSING;
+  }));
+  std::vector<std::string> files = job_files(server.spool, papplPrinterGetID(printer), job.jobId);
+  ASSERT_TRUE(std::any_of(files.begin(), files.end(),
+                          [](const std::string &name) { return name.find(".prn") != name.npos; }));
+
+  // What a kill -9 leaves: the state saved while the job prints, and the spool.
+  ASSERT_TRUE(save_label_state(server.system, &server.stateFile[0]));
+  files = job_files(server.spool, papplPrinterGetID(printer), job.jobId);
+  std::string dir = scratch("killed"), spool = dir + "/spool";
+  mkdir(dir.c_str(), 0700);
+  mkdir(spool.c_str(), 0700);
+  std::string state = read_text(server.stateFile);
+  for (size_t at = 0; (at = state.find(server.spool, at)) != std::string::npos; at += spool.size())
+    state.replace(at, server.spool.size(), spool);
+  FILE *out = fopen((dir + "/app.state").c_str(), "w");
+  fputs(state.c_str(), out);
+  fclose(out);
+  for (const std::string &name : files)
+    ASSERT_EQ(system(("cp " + server.spool + "/" + name + " " + spool).c_str()), 0);
+
+  pappl_system_t *restarted = load_system(dir, dir + "/app.state", spool);
+  ASSERT_NE(restarted, nullptr);
+  pappl_printer_t *again =
+      papplSystemFindPrinter(restarted, nullptr, papplPrinterGetID(printer), nullptr);
+  ASSERT_NE(again, nullptr);
+  pappl_job_t *ended = papplPrinterFindJob(again, job.jobId);
+  ASSERT_NE(ended, nullptr);
+  EXPECT_EQ(papplJobGetState(ended), IPP_JSTATE_ABORTED);
+  EXPECT_STREQ(papplJobGetMessage(ended), "The printer application ended while this job printed: "
+                                          "its labels may not all have come out.");
+  for (const std::string &name : job_files(spool, papplPrinterGetID(printer), job.jobId))
+    EXPECT_EQ(name.find(".prn"), std::string::npos) << "the document is still spooled: " << name;
+}
+
+// A PDF is rendered apart and printed; a cancel while its renderer works ends the job
+// within moments, with the renderer gone, not at the render's time limit.
+TEST(AppPdf, CancelWhileTheRendererWorksEndsTheJobAtOnce) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
+  pappl_printer_t *printer = add_printer("pdf", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  ASSERT_EQ(
+      system(("python3 " STROBANE_TEST_DATA "/hostile_pdf.py " + running_server().dir).c_str()), 0);
+  answer_t plain = print_file("pdf", scratch("plain.pdf"), "application/pdf");
+  ASSERT_EQ(plain.status, IPP_STATUS_OK) << plain.message;
+  job_end_t end = wait_for_job(printer, plain.jobId, 30);
+  ASSERT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
+  EXPECT_EQ(labels_printed(device), 1);
+
+  answer_t bomb = print_file("pdf", scratch("bomb.pdf"), "application/pdf");
+  ASSERT_EQ(bomb.status, IPP_STATUS_OK) << bomb.message;
+  auto renderer_runs = [] {
+    for (pid_t pid : other_children())
+      if (read_text("/proc/" + std::to_string(pid) + "/comm").rfind("gs", 0) == 0)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId);
+  ASSERT_EQ(cancel_job("pdf", bomb.jobId).status, IPP_STATUS_OK);
+  end = wait_for_job(printer, bomb.jobId, 10);
+  EXPECT_EQ(end.state, IPP_JSTATE_CANCELED) << end.message;
+  EXPECT_EQ(other_children(), std::vector<pid_t>{});
+  EXPECT_EQ(labels_printed(device), 1);
+}
+
+// A printer that stops taking data while more than its buffers hold is still to be sent
+// is given up on after the stall bound, with the reason, and the job ends.
+TEST(AppPrinterLink, PrinterThatStopsReadingIsGivenUp) {
+  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
+  pappl_printer_t *printer = add_printer("stalled", "strb203", device.uri());
+  ASSERT_NE(printer, nullptr);
+  kill(device.pid, SIGSTOP);
+  std::string doc = scratch("stalled.pwg");
+  write_pwg(doc, 812, 7900, 203, 2, false);
+  answer_t job = print_file("stalled", doc, "image/pwg-raster", 1, 990);
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  job_end_t end = wait_for_job(printer, job.jobId, 25);
+  kill(device.pid, SIGCONT);
+  EXPECT_EQ(end.state, IPP_JSTATE_ABORTED) << end.message;
+  EXPECT_EQ(end.message, stall_message());
+  EXPECT_EQ(labels_printed(device), 0);
+}
+
+int main(int argc, char **argv) {
+  testing::InitGoogleTest(&argc, argv);
+  int failed = RUN_ALL_TESTS();
+  end_virtual_printers();
+  fflush(nullptr);
+  // The server's threads still run: the program ends without running destructors under
+  // them.
+  _exit(failed);
+}
