@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <ftw.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <random>
@@ -31,7 +32,8 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 std::mutex g_lock;
-std::vector<pid_t> g_printers; // the virtual printers, killed at exit
+std::vector<pid_t> g_printers;   // the virtual printers, killed at exit
+std::vector<std::string> g_dirs; // the server's and the virtual printers' folders
 
 // A port that nothing listens on, below the kernel's range for outgoing connections'
 // local ports, so that no client of a test beside this one takes it first.
@@ -57,7 +59,13 @@ std::string make_dir() {
   char path[] = "/tmp/strobane-app-XXXXXX";
   if (!mkdtemp(path))
     abort();
+  std::lock_guard<std::mutex> held(g_lock);
+  g_dirs.push_back(path);
   return path;
+}
+
+int remove_entry(const char *path, const struct stat *, int, FTW *) {
+  return remove(path);
 }
 
 bool answers(int port) {
@@ -69,13 +77,19 @@ bool answers(int port) {
 
 } // namespace
 
-void end_virtual_printers() {
+void end_test_server(bool keep) {
   std::lock_guard<std::mutex> held(g_lock);
   for (pid_t pid : g_printers) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
   g_printers.clear();
+  for (const std::string &dir : g_dirs) {
+    if (keep)
+      fprintf(stderr, "Kept %s\n", dir.c_str());
+    else
+      nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  }
 }
 
 namespace {
@@ -99,7 +113,7 @@ pappl_system_t *make_system(const std::string &dir, const std::string &stateFile
       {"auth-service", "none"},
       {"device-directory", dir},
       {"max-spool-size", std::to_string(kSpoolLimitBytes)},
-      {"pdf-time-limit", "60"}};
+      {"pdf-time-limit", std::to_string(kRenderSeconds)}};
   if (getuid() == 0)
     settings.push_back({"user", "root"});
   int count = 0;
@@ -248,15 +262,17 @@ answer_t send_request(const std::string &printer, ipp_t *request, const std::str
 } // namespace
 
 answer_t print_file(const std::string &printer, const std::string &file, const char *format,
-                    int copies, int lengthMm) {
+                    const job_attrs_t &attrs) {
   ipp_t *request = new_request(IPP_OP_PRINT_JOB, printer);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
-  if (copies > 1)
-    ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
-  if (lengthMm) {
+  if (attrs.copies > 1)
+    ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", attrs.copies);
+  if (attrs.holdUntil)
+    ippAddDate(request, IPP_TAG_JOB, "job-hold-until-time", ippTimeToDate(attrs.holdUntil));
+  if (attrs.lengthMm) {
     ipp_t *size = ippNew();
     ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", 10160);
-    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", lengthMm * 100);
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", attrs.lengthMm * 100);
     ipp_t *media = ippNew();
     ippAddCollection(media, IPP_TAG_ZERO, "media-size", size);
     ippAddCollection(request, IPP_TAG_JOB, "media-col", media);

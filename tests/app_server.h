@@ -14,8 +14,10 @@
 
 namespace appkit {
 
-// The server options every test of a process shares: its spool holds 1 MiB.
+// The server options every test of a process shares: its spool holds 1 MiB, and a PDF
+// may take 4 s to render.
 inline constexpr long long kSpoolLimitBytes = 1 << 20;
+inline constexpr int kRenderSeconds = 4;
 
 struct server_t {
   pappl_system_t *system = nullptr;
@@ -46,8 +48,10 @@ struct virtual_printer_t {
 // Start one with the options; it is killed when the test program ends.
 virtual_printer_t start_virtual_printer(const std::vector<std::string> &options);
 
-// Kill every virtual printer started; the test program's end does.
-void end_virtual_printers();
+// Kill every virtual printer started, and remove the server's and their folders unless
+// keep (a test failed: the logs and what the printers printed are kept, and named on
+// standard error); the test program's end does.
+void end_test_server(bool keep);
 
 // Press a button ("pause", "load 3", ...).
 void press(const virtual_printer_t &printer, const std::string &button);
@@ -67,10 +71,16 @@ struct answer_t {
   int jobId = 0;
 };
 
-// Send a Print-Job with the file, as a client over loopback does, with copies and, when
-// lengthMm is not 0, the media-col of a 4 in label that long.
+// What a Print-Job asks for beside its document.
+struct job_attrs_t {
+  int copies = 1;
+  int lengthMm = 0;     // a 4 in label this long, in its media-col; 0 for the default
+  time_t holdUntil = 0; // job-hold-until-time; 0 for none
+};
+
+// Send a Print-Job with the file, as a client over loopback does.
 answer_t print_file(const std::string &printer, const std::string &file, const char *format,
-                    int copies = 1, int lengthMm = 0);
+                    const job_attrs_t &attrs = {});
 
 // Cancel-Job over IPP.
 answer_t cancel_job(const std::string &printer, int jobId);

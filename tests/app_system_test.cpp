@@ -81,13 +81,31 @@ std::vector<std::string> job_files(const std::string &spool, int printerId, int 
   return files;
 }
 
+// A printer of the 203 dpi model on a virtual printer of its own.
+struct test_printer_t {
+  virtual_printer_t device;
+  pappl_printer_t *printer;
+};
+
+test_printer_t printer_on_virtual(const std::string &name,
+                                  const std::vector<std::string> &options) {
+  test_printer_t made = {start_virtual_printer(options), nullptr};
+  made.printer = add_printer(name, "strb203", made.device.uri());
+  return made;
+}
+
+// The state of a job the server has.
+ipp_jstate_t job_state(pappl_printer_t *printer, int jobId) {
+  pappl_job_t *job = papplPrinterFindJob(printer, jobId);
+  return job ? papplJobGetState(job) : IPP_JSTATE_PENDING;
+}
+
 } // namespace
 
 // The spool's limit counts the documents that wait: with a 757 KB job on a paused printer,
 // a second one is refused busy, and taken again once the first is cancelled.
 TEST(AppSpool, WaitingJobsCountAgainstTheLimit) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
-  pappl_printer_t *printer = add_printer("spool", "strb203", device.uri());
+  auto [device, printer] = printer_on_virtual("spool", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
   papplPrinterPause(printer);
   std::string doc = scratch("757k.pwg");
@@ -112,29 +130,53 @@ TEST(AppSpool, WaitingJobsCountAgainstTheLimit) {
   EXPECT_EQ(labels_printed(device), 1);
 }
 
-// Jobs that wait on a paused printer start oldest first once it is resumed, one at a
-// time, each label once.
-TEST(AppScheduler, WaitingJobsPrintInTheOrderTheyCame) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
-  pappl_printer_t *printer = add_printer("order", "strb203", device.uri());
+// Raster jobs sent while another prints (its printer paused by its own button) are taken
+// at once, wait, and print in the order they came, one at a time, each label once.
+TEST(AppScheduler, JobsSentWhileOnePrintsWaitAndPrintInTheOrderTheyCame) {
+  auto [device, printer] = printer_on_virtual("order", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
-  papplPrinterPause(printer);
+  press(device, "pause");
   std::string doc = scratch("order.pwg");
   write_pwg(doc, 812, 400, 203, 1, false);
   std::vector<int> ids;
-  for (int length : {51, 52, 53, 54})
-    ids.push_back(print_file("order", doc, "image/pwg-raster", length == 53 ? 2 : 1, length).jobId);
-  papplPrinterResume(printer);
+  for (int length : {51, 52, 53, 54}) {
+    answer_t job = print_file("order", doc, "image/pwg-raster",
+                              {.copies = length == 53 ? 2 : 1, .lengthMm = length});
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+    ids.push_back(job.jobId);
+    if (ids.size() == 1) {
+      ASSERT_TRUE(
+          wait_until(10, [&] { return job_state(printer, ids[0]) == IPP_JSTATE_PROCESSING; }));
+    }
+  }
+  for (size_t k = 1; k < ids.size(); k++)
+    EXPECT_EQ(job_state(printer, ids[k]), IPP_JSTATE_PENDING) << "job " << ids[k];
+  press(device, "resume");
   for (int id : ids)
     EXPECT_EQ(wait_for_job(printer, id, 20).state, IPP_JSTATE_COMPLETED) << "job " << id;
   EXPECT_EQ(label_lengths(device), (std::vector<int>{51, 52, 53, 53, 54}));
 }
 
+// A job held until a time is held until then, and printed once it comes.
+TEST(AppScheduler, JobHeldUntilATimePrintsOnceItComes) {
+  auto [device, printer] = printer_on_virtual("held", {"--time-scale", "0"});
+  ASSERT_NE(printer, nullptr);
+  std::string doc = scratch("held.pwg");
+  write_pwg(doc, 812, 400, 203, 1, false);
+  time_t until = time(nullptr) + 3;
+  answer_t job = print_file("held", doc, "image/pwg-raster", {.holdUntil = until});
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  EXPECT_EQ(job_state(printer, job.jobId), IPP_JSTATE_HELD);
+  job_end_t end = wait_for_job(printer, job.jobId, 10);
+  EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
+  EXPECT_GE(time(nullptr), until);
+  EXPECT_EQ(labels_printed(device), 1);
+}
+
 // A printer slower than a second a label, behind a small buffer, keeps the job waiting
 // for its labels without being taken for one that stopped answering.
 TEST(AppPrinterLink, SlowPrinterBehindASmallBufferPrintsEveryLabel) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "1", "--buffer", "64K"});
-  pappl_printer_t *printer = add_printer("slow", "strb203", device.uri());
+  auto [device, printer] = printer_on_virtual("slow", {"--time-scale", "1", "--buffer", "64K"});
   ASSERT_NE(printer, nullptr);
   std::string doc = scratch("slow.pwg");
   write_pwg(doc, 812, 1218, 203, 2, false);
@@ -149,8 +191,7 @@ TEST(AppPrinterLink, SlowPrinterBehindASmallBufferPrintsEveryLabel) {
 // The loaded media's and the default media's left offsets, the speed and a person's
 // pause come back after a restart, each its own.
 TEST(AppState, PrinterSettingsSurviveARestart) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
-  pappl_printer_t *printer = add_printer("kept", "strb203", device.uri());
+  auto [device, printer] = printer_on_virtual("kept", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
   // A printer's loaded media becomes its default media too: the default is set after it.
   auto set_media = [](const char *name, int left, int speed) {
@@ -211,10 +252,9 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
 // A server killed while a job prints leaves the job printing in its state file; the next
 // start ends it with its reason and removes its document.
 TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
-  press(device, "pause");
-  pappl_printer_t *printer = add_printer("cut", "strb203", device.uri());
+  auto [device, printer] = printer_on_virtual("cut", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
+  press(device, "pause");
   std::string doc = scratch("cut.pwg");
   write_pwg(doc, 812, 400, 203, 2, false);
   answer_t job = print_file("cut", doc, "image/pwg-raster");
@@ -257,11 +297,19 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
     EXPECT_EQ(name.find(".prn"), std::string::npos) << "the document is still spooled: " << name;
 }
 
-// A PDF is rendered apart and printed; a cancel while its renderer works ends the job
-// within moments, with the renderer gone, not at the render's time limit.
-TEST(AppPdf, CancelWhileTheRendererWorksEndsTheJobAtOnce) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
-  pappl_printer_t *printer = add_printer("pdf", "strb203", device.uri());
+// The renderer's programs, while any runs.
+bool renderer_runs() {
+  for (pid_t pid : other_children())
+    if (read_text("/proc/" + std::to_string(pid) + "/comm").rfind("gs", 0) == 0)
+      return true;
+  return false;
+}
+
+// A PDF is rendered apart and printed; one cancelled while its renderer works ends
+// cancelled within moments, with the renderer gone, not at the render's time limit; and
+// one that renders past the time limit ends aborted, with the renderer gone.
+TEST(AppPdf, RendererPrintsAndEndsAtACancelOrItsTimeLimit) {
+  auto [device, printer] = printer_on_virtual("pdf", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
   ASSERT_EQ(
       system(("python3 " STROBANE_TEST_DATA "/hostile_pdf.py " + running_server().dir).c_str()), 0);
@@ -273,30 +321,37 @@ TEST(AppPdf, CancelWhileTheRendererWorksEndsTheJobAtOnce) {
 
   answer_t bomb = print_file("pdf", scratch("bomb.pdf"), "application/pdf");
   ASSERT_EQ(bomb.status, IPP_STATUS_OK) << bomb.message;
-  auto renderer_runs = [] {
-    for (pid_t pid : other_children())
-      if (read_text("/proc/" + std::to_string(pid) + "/comm").rfind("gs", 0) == 0)
-        return true;
-    return false;
-  };
   ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId);
   ASSERT_EQ(cancel_job("pdf", bomb.jobId).status, IPP_STATUS_OK);
-  end = wait_for_job(printer, bomb.jobId, 10);
+  end = wait_for_job(printer, bomb.jobId, kRenderSeconds - 1);
   EXPECT_EQ(end.state, IPP_JSTATE_CANCELED) << end.message;
+  EXPECT_EQ(other_children(), std::vector<pid_t>{});
+
+  bomb = print_file("pdf", scratch("bomb.pdf"), "application/pdf");
+  ASSERT_EQ(bomb.status, IPP_STATUS_OK) << bomb.message;
+  ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId);
+  end = wait_for_job(printer, bomb.jobId, kRenderSeconds + 10);
+  EXPECT_EQ(end.state, IPP_JSTATE_ABORTED);
+  EXPECT_EQ(end.message, "The PDF document took longer than " + std::to_string(kRenderSeconds) +
+                             " s to render; the printer stopped it.");
   EXPECT_EQ(other_children(), std::vector<pid_t>{});
   EXPECT_EQ(labels_printed(device), 1);
 }
 
-// A printer that stops taking data while more than its buffers hold is still to be sent
-// is given up on after the stall bound, with the reason, and the job ends.
-TEST(AppPrinterLink, PrinterThatStopsReadingIsGivenUp) {
-  virtual_printer_t device = start_virtual_printer({"--time-scale", "0"});
-  pappl_printer_t *printer = add_printer("stalled", "strb203", device.uri());
+// A printer that stops taking data is given up on after the stall bound, with the reason,
+// whether the block it stopped in is more than the buffers between them hold (the send is
+// bounded) or fits them (the wait for the printer to take it is).
+class AppPrinterStall : public testing::TestWithParam<int> {};
+
+TEST_P(AppPrinterStall, PrinterThatStopsReadingIsGivenUp) {
+  int lengthMm = GetParam();
+  std::string name = "stalled" + std::to_string(lengthMm);
+  auto [device, printer] = printer_on_virtual(name, {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
   kill(device.pid, SIGSTOP);
   std::string doc = scratch("stalled.pwg");
-  write_pwg(doc, 812, 7900, 203, 2, false);
-  answer_t job = print_file("stalled", doc, "image/pwg-raster", 1, 990);
+  write_pwg(doc, 812, static_cast<unsigned>(lengthMm * 2030 / 254), 203, 2, false);
+  answer_t job = print_file(name, doc, "image/pwg-raster", {.lengthMm = lengthMm});
   ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
   job_end_t end = wait_for_job(printer, job.jobId, 25);
   kill(device.pid, SIGCONT);
@@ -305,10 +360,14 @@ TEST(AppPrinterLink, PrinterThatStopsReadingIsGivenUp) {
   EXPECT_EQ(labels_printed(device), 0);
 }
 
+// A 990 mm label's block is 804 KiB, more than the buffers take; a 300 mm label's, 243 KiB, more
+// than the printer's receive buffer but within what the server's send buffer holds.
+INSTANTIATE_TEST_SUITE_P(BlockSizes, AppPrinterStall, testing::Values(990, 300));
+
 int main(int argc, char **argv) {
   testing::InitGoogleTest(&argc, argv);
   int failed = RUN_ALL_TESTS();
-  end_virtual_printers();
+  end_test_server(failed != 0);
   fflush(nullptr);
   // The server's threads still run: the program ends without running destructors under
   // them.
