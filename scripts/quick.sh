@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # The quick loop for a change: configure build/ unless it is already, build, and run the
 # unit and process tests that neither need root nor take long (ctest -L 'unit|process'
-# -LE 'root|slow'): the libraries in-process and the filter, viewer and virtual printer
-# as binaries, without the servers of the e2e tests. It runs as any user and installs
+# -LE 'root|slow'): the libraries in-process, the filter, viewer and virtual printer as
+# binaries, and the printer application's server inside a test program with virtual
+# printers for devices; without the servers of the e2e tests. It runs as any user and installs
 # nothing; the dependencies come from scripts/deps.sh --test. scripts/test.sh stays the
 # full suite, the one CI runs.
 set -e
