@@ -4,9 +4,8 @@
 # labels, ten clients send PWG and Apple raster jobs at once (one of three pages, some
 # with copies): each is answered with its job id before the roll is loaded, each is
 # spooled, one is cancelled and its file is gone, and after a stop and a restart the
-# others print in the order they were taken, each label once. Then the spool's limit: a
-# document past what is left of it is refused busy, with the reason, and the job
-# waiting before it prints whole.
+# others print in the order they were taken, each label once. (The spool's limit with
+# jobs waiting is app_system_test's.)
 # shellcheck source=tests/app/lib.sh
 . "$(dirname "$0")/lib.sh"
 
@@ -100,24 +99,6 @@ part_queue() {
   [ "$printed" = "$expected" ] ||
     fail "the labels came out as heights [$printed], not [$expected]"
   echo "queue: after a stop and a start the nine jobs printed in order, each label once"
-
-  # The spool's limit: a job waits; one whose document is past what is left is refused.
-  echo "load 0" >&4
-  "$sample" "$work/big.pwg" 8 812 8120 1 pwg
-  [ "$(stat -c %s "$work/big.pwg")" -gt $((2 << 20)) ] || fail "big.pwg is within the limit"
-  job_test >"$work/one.test"
-  local got
-  got=$(ipptool -t -d filetype=image/pwg-raster -f "$work/one.pwg" "$uri/virtual" \
-    "$work/one.test" 2>&1) || fail "the job before the limit was refused: $got"
-  id=$(echo "$got" | sed -n 's/^ *job-id (integer) = //p')
-  got=$(ipptool -tv -d filetype=image/pwg-raster -f "$work/big.pwg" "$uri/virtual" \
-    "$work/one.test" 2>&1) && fail "a document past the spool's limit was taken"
-  [[ "$got" == *"status-code = server-error-busy"* ]] &&
-    [[ "$got" == *"The spool is full: the jobs waiting and this one come to more than its limit of 2 MiB."* ]] ||
-    fail "the document past the spool's limit: $(echo "$got" | grep -i "status")"
-  echo load >&4
-  wait_ended "$id" completed
-  echo "queue: a document past the spool's limit is refused busy, and the job before it prints"
 }
 
 part_queue
