@@ -267,6 +267,8 @@ answer_t print_file(const std::string &printer, const std::string &file, const c
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
   if (attrs.copies > 1)
     ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", attrs.copies);
+  if (attrs.speed)
+    ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "print-speed", attrs.speed);
   if (attrs.holdUntil)
     ippAddDate(request, IPP_TAG_JOB, "job-hold-until-time", ippTimeToDate(attrs.holdUntil));
   if (attrs.lengthMm) {
