@@ -113,6 +113,7 @@ pappl_system_t *make_system(const std::string &dir, const std::string &stateFile
       {"auth-service", "none"},
       {"device-directory", dir},
       {"max-spool-size", std::to_string(kSpoolLimitBytes)},
+      {"max-document-size", std::to_string(kDocumentLimitBytes)},
       {"pdf-time-limit", std::to_string(kRenderSeconds)}};
   if (getuid() == 0)
     settings.push_back({"user", "root"});
@@ -203,6 +204,14 @@ virtual_printer_t start_virtual_printer(const std::vector<std::string> &options)
     return printer.port > 0;
   });
   return printer;
+}
+
+void kill_virtual_printer(const virtual_printer_t &printer) {
+  std::lock_guard<std::mutex> held(g_lock);
+  kill(printer.pid, SIGKILL);
+  waitpid(printer.pid, nullptr, 0);
+  g_printers.erase(std::remove(g_printers.begin(), g_printers.end(), printer.pid),
+                   g_printers.end());
 }
 
 void press(const virtual_printer_t &printer, const std::string &button) {

@@ -14,9 +14,10 @@
 
 namespace appkit {
 
-// The server options every test of a process shares: its spool holds 1 MiB, and a PDF
-// may take 4 s to render.
+// The server options every test of a process shares: its spool holds 1 MiB, a document
+// may be 900 KiB, and a PDF may take 4 s to render.
 inline constexpr long long kSpoolLimitBytes = 1 << 20;
+inline constexpr long long kDocumentLimitBytes = 900 << 10;
 inline constexpr int kRenderSeconds = 4;
 
 struct server_t {
@@ -52,6 +53,9 @@ virtual_printer_t start_virtual_printer(const std::vector<std::string> &options)
 // keep (a test failed: the logs and what the printers printed are kept, and named on
 // standard error); the test program's end does.
 void end_test_server(bool keep);
+
+// Kill a virtual printer at once, as a power cut does, and wait until it is gone.
+void kill_virtual_printer(const virtual_printer_t &printer);
 
 // Press a button ("pause", "load 3", ...).
 void press(const virtual_printer_t &printer, const std::string &button);

@@ -11,8 +11,10 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "app/driver/printer_output.h"
@@ -45,10 +47,16 @@ long long file_size(const std::string &path) {
   return stat(path.c_str(), &info) ? -1 : info.st_size;
 }
 
-// The lines of the server's log about one job.
-std::string job_log(int jobId) {
+// Where the server's log ends now.
+size_t log_mark() {
+  return read_text(running_server().log).size();
+}
+
+// The lines of the server's log about a job since the mark; PAPPL names a job by its
+// number alone, which each printer counts from 1.
+std::string job_log(int jobId, size_t mark) {
   std::string tag = "[Job " + std::to_string(jobId) + "]", lines;
-  size_t at = 0;
+  size_t at = mark;
   std::string log = read_text(running_server().log);
   while ((at = log.find(tag, at)) != std::string::npos) {
     size_t begin = log.rfind('\n', at) + 1, end = log.find('\n', at);
@@ -58,13 +66,18 @@ std::string job_log(int jobId) {
   return lines;
 }
 
-// The label lengths, in mm, that the virtual printer has printed, in order.
-std::vector<int> label_lengths(const virtual_printer_t &printer) {
-  std::vector<int> lengths;
-  std::string out = read_text(printer.out);
-  for (size_t at = 0; (at = out.find(" size=102x", at)) != std::string::npos; at++)
-    lengths.push_back(atoi(out.c_str() + at + 10));
-  return lengths;
+// The labels that the virtual printer has printed, in order: each one's length in mm and
+// which copy of its block it is ("53 1/2").
+std::vector<std::string> labels_out(const virtual_printer_t &printer) {
+  std::vector<std::string> labels;
+  std::istringstream lines(read_text(printer.out));
+  for (std::string line; std::getline(lines, line);) {
+    size_t size = line.find(" size=102x"), copy = line.find(" copy=");
+    if (line.rfind("label ", 0) == 0 && size != line.npos && copy != line.npos)
+      labels.push_back(std::to_string(atoi(line.c_str() + size + 10)) + " " +
+                       line.substr(copy + 6, line.find(' ', copy + 6) - copy - 6));
+  }
+  return labels;
 }
 
 // The names of a job's files in the spool: its document and its attributes.
@@ -102,8 +115,9 @@ ipp_jstate_t job_state(pappl_printer_t *printer, int jobId) {
 
 } // namespace
 
-// The spool's limit counts the documents that wait: with a 757 KB job on a paused printer,
-// a second one is refused busy, and taken again once the first is cancelled.
+// A document past the server's limit is refused; the spool's limit counts the documents
+// that wait: with a 757 KB job on a paused printer, a second one is refused busy, and
+// taken again once the first is cancelled.
 TEST(AppSpool, WaitingJobsCountAgainstTheLimit) {
   auto [device, printer] = printer_on_virtual("spool", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
@@ -112,6 +126,13 @@ TEST(AppSpool, WaitingJobsCountAgainstTheLimit) {
   write_pwg(doc, 812, 930, 203, 1, true);
   ASSERT_GT(file_size(doc), kSpoolLimitBytes / 2);
   ASSERT_LT(file_size(doc), kSpoolLimitBytes);
+
+  std::string large = scratch("950k.pwg");
+  write_pwg(large, 812, 1170, 203, 1, true);
+  ASSERT_GT(file_size(large), kDocumentLimitBytes);
+  answer_t refused = print_file("spool", large, "image/pwg-raster");
+  EXPECT_EQ(refused.status, IPP_STATUS_ERROR_REQUEST_ENTITY);
+  EXPECT_EQ(refused.message, "The document is larger than this server's limit of 900 KiB.");
 
   answer_t first = print_file("spool", doc, "image/pwg-raster");
   ASSERT_EQ(first.status, IPP_STATUS_OK) << first.message;
@@ -131,16 +152,18 @@ TEST(AppSpool, WaitingJobsCountAgainstTheLimit) {
 }
 
 // Raster jobs sent while another prints (its printer paused by its own button) are taken
-// at once, wait, and print in the order they came, one at a time, each label once.
+// at once, wait, and print in the order they came, one at a time, each label once; the
+// copies of a document of two pages are collated, each block a copy.
 TEST(AppScheduler, JobsSentWhileOnePrintsWaitAndPrintInTheOrderTheyCame) {
   auto [device, printer] = printer_on_virtual("order", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
   press(device, "pause");
-  std::string doc = scratch("order.pwg");
+  std::string doc = scratch("order.pwg"), two = scratch("two.pwg");
   write_pwg(doc, 812, 400, 203, 1, false);
+  write_pwg(two, 812, 400, 203, 2, false);
   std::vector<int> ids;
   for (int length : {51, 52, 53, 54}) {
-    answer_t job = print_file("order", doc, "image/pwg-raster",
+    answer_t job = print_file("order", length == 53 ? two : doc, "image/pwg-raster",
                               {.copies = length == 53 ? 2 : 1, .lengthMm = length});
     ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
     ids.push_back(job.jobId);
@@ -154,7 +177,8 @@ TEST(AppScheduler, JobsSentWhileOnePrintsWaitAndPrintInTheOrderTheyCame) {
   press(device, "resume");
   for (int id : ids)
     EXPECT_EQ(wait_for_job(printer, id, 20).state, IPP_JSTATE_COMPLETED) << "job " << id;
-  EXPECT_EQ(label_lengths(device), (std::vector<int>{51, 52, 53, 53, 54}));
+  EXPECT_EQ(labels_out(device), (std::vector<std::string>{"51 1/1", "52 1/1", "53 1/1", "53 1/1",
+                                                          "53 1/1", "53 1/1", "54 1/1"}));
 }
 
 // A job held until a time is held until then, and printed once it comes.
@@ -182,16 +206,44 @@ TEST(AppPrinterLink, SlowPrinterBehindASmallBufferPrintsEveryLabel) {
   ASSERT_NE(printer, nullptr);
   std::string doc = scratch("slow.pwg");
   write_pwg(doc, 812, 28 * 203, 203, 1, false);
+  size_t mark = log_mark();
   answer_t job = print_file("slow", doc, "image/pwg-raster", {.lengthMm = 711, .speed = 5080});
   ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
   job_end_t end = wait_for_job(printer, job.jobId, 60);
   EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
   EXPECT_EQ(labels_printed(device), 1);
-  EXPECT_EQ(job_log(job.jobId).find("stopped answering"), std::string::npos) << job_log(job.jobId);
+  EXPECT_EQ(job_log(job.jobId, mark).find("stopped answering"), std::string::npos)
+      << job_log(job.jobId, mark);
 }
 
-// The loaded media's and the default media's left offsets, the speed and a person's
-// pause come back after a restart, each its own.
+// A printer that goes away while it prints the only label of a job, and comes back, is
+// sent the label again, once, and the job completes.
+TEST(AppPrinterLink, PrinterThatGoesAwayMidLabelIsSentItAgain) {
+  auto [device, printer] = printer_on_virtual("away", {"--time-scale", "1"});
+  ASSERT_NE(printer, nullptr);
+  std::string doc = scratch("away.pwg");
+  write_pwg(doc, 812, 20 * 203, 203, 1, false);
+  size_t mark = log_mark();
+  answer_t job = print_file("away", doc, "image/pwg-raster", {.lengthMm = 508});
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  ASSERT_TRUE(
+      wait_until(10, [&] { return job_state(printer, job.jobId) == IPP_JSTATE_PROCESSING; }));
+  // The 20 in label takes 5 s at 4 in/s: it is in the middle of it.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  kill_virtual_printer(device);
+  virtual_printer_t back =
+      start_virtual_printer({"--time-scale", "0", "--port", std::to_string(device.port)});
+  ASSERT_EQ(back.port, device.port);
+  job_end_t end = wait_for_job(printer, job.jobId, 30);
+  EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
+  EXPECT_EQ(labels_printed(device), 0);
+  EXPECT_EQ(labels_printed(back), 1);
+  EXPECT_NE(job_log(job.jobId, mark).find("it is sent again"), std::string::npos)
+      << job_log(job.jobId, mark);
+}
+
+// The loaded media's and the default media's left offsets, the speed, darkness 0 and a
+// person's pause come back after a restart, each its own.
 TEST(AppState, PrinterSettingsSurviveARestart) {
   auto [device, printer] = printer_on_virtual("kept", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
@@ -217,6 +269,10 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
   answer_t set = set_media("media-col-ready", 1200, 2540);
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
   set = set_media("media-col-default", 800, 5080);
+  ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
+  ipp_t *darkness = ippNew();
+  ippAddInteger(darkness, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-darkness-configured", 0);
+  set = set_printer_attributes("kept", darkness);
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
   papplPrinterPause(printer);
   int id = papplPrinterGetID(printer);
@@ -248,6 +304,7 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
   EXPECT_EQ(data.media_ready[0].left_offset, 1200);
   EXPECT_EQ(data.media_default.left_offset, 800);
   EXPECT_EQ(data.speed_default, 5080);
+  EXPECT_EQ(data.darkness_configured, 0);
   EXPECT_EQ(papplPrinterGetState(again), IPP_PSTATE_STOPPED);
 }
 
@@ -307,7 +364,8 @@ bool renderer_runs() {
   return false;
 }
 
-// A PDF is rendered apart and printed; one cancelled while its renderer works ends
+// A PDF is rendered apart and printed; one of more pages than the printer takes is refused
+// before any renders; one cancelled while its renderer works ends
 // cancelled within moments, with the renderer gone, not at the render's time limit; and
 // one that renders past the time limit ends aborted, with the renderer gone.
 TEST(AppPdf, RendererPrintsAndEndsAtACancelOrItsTimeLimit) {
@@ -321,17 +379,25 @@ TEST(AppPdf, RendererPrintsAndEndsAtACancelOrItsTimeLimit) {
   ASSERT_EQ(end.state, IPP_JSTATE_COMPLETED) << end.message;
   EXPECT_EQ(labels_printed(device), 1);
 
+  answer_t pages = print_file("pdf", scratch("pages.pdf"), "application/pdf");
+  ASSERT_EQ(pages.status, IPP_STATUS_OK) << pages.message;
+  end = wait_for_job(printer, pages.jobId, 30);
+  EXPECT_EQ(end.state, IPP_JSTATE_ABORTED);
+  EXPECT_EQ(end.message, "The PDF document has 101 pages; the printer takes at most 100.");
+
+  size_t mark = log_mark();
   answer_t bomb = print_file("pdf", scratch("bomb.pdf"), "application/pdf");
   ASSERT_EQ(bomb.status, IPP_STATUS_OK) << bomb.message;
-  ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId);
+  ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId, mark);
   ASSERT_EQ(cancel_job("pdf", bomb.jobId).status, IPP_STATUS_OK);
   end = wait_for_job(printer, bomb.jobId, kRenderSeconds - 1);
   EXPECT_EQ(end.state, IPP_JSTATE_CANCELED) << end.message;
   EXPECT_EQ(other_children(), std::vector<pid_t>{});
 
+  mark = log_mark();
   bomb = print_file("pdf", scratch("bomb.pdf"), "application/pdf");
   ASSERT_EQ(bomb.status, IPP_STATUS_OK) << bomb.message;
-  ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId);
+  ASSERT_TRUE(wait_until(20, renderer_runs)) << job_log(bomb.jobId, mark);
   end = wait_for_job(printer, bomb.jobId, kRenderSeconds + 10);
   EXPECT_EQ(end.state, IPP_JSTATE_ABORTED);
   EXPECT_EQ(end.message, "The PDF document took longer than " + std::to_string(kRenderSeconds) +

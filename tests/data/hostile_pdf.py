@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Write the hostile PDFs of the tests into a directory: a page of 200 x 200 in, a
 # compression bomb, a page tree that holds itself, a file cut short, one that draws from a
-# file outside itself, and one that carries JavaScript; beside them, a plain 4 x 6 in page.
+# file outside itself, one that carries JavaScript and one of 101 pages; beside them, a
+# plain 4 x 6 in page.
 import sys, zlib
 
 
@@ -62,6 +63,11 @@ files['external'] = pdf(external)
 script = page(catalog=b'/Names << /JavaScript << /Names [(print) 5 0 R] >> >> ')
 script.append(b'<< /S /JavaScript /JS (print\\(\\)) >>')
 files['javascript'] = pdf(script)
+pages = [b'<< /Type /Catalog /Pages 2 0 R >>',
+         b'<< /Type /Pages /Kids [%s] /Count 101 >>' % b' '.join(b'%d 0 R' % (n + 4) for n in range(101)),
+         stream(b'', b'20 w 0 0 m 288 432 l S')]
+pages += [b'<< /Type /Page /Parent 2 0 R /MediaBox [0 0 288 432] /Contents 3 0 R >>'] * 101
+files['pages'] = pdf(pages)
 for name, data in files.items():
     with open('%s/%s.pdf' % (out, name), 'wb') as f:
         f.write(data)
