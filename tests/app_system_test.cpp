@@ -2,7 +2,7 @@
 // The printer application's wired code, served in this process by a real PAPPL system on
 // loopback with virtual printers as its devices: the scheduler, the spool's accounting,
 // the printer link's bounds, the state and settings across a restart, and the PDF
-// renderer's start and cancel. Each ctest test runs in a process of its own, so each
+// renderer's start, cancel and bounds. Each ctest test runs in a process of its own, so each
 // starts its own server.
 #include <algorithm>
 #include <csignal>
