@@ -242,6 +242,25 @@ TEST(AppPrinterLink, PrinterThatGoesAwayMidLabelIsSentItAgain) {
       << job_log(job.jobId, mark);
 }
 
+// An idle printer's reasons follow its buttons, and clear when the button is released.
+TEST(AppPrinterLink, IdlePrinterReasonsFollowThePrinter) {
+  auto [device, printer] = printer_on_virtual("idle", {"--time-scale", "0", "--labels", "3"});
+  ASSERT_NE(printer, nullptr);
+  struct {
+    const char *press, *release;
+    pappl_preason_t reason;
+  } rows[] = {{"open", "close", PAPPL_PREASON_COVER_OPEN},
+              {"load 0", "load 3", PAPPL_PREASON_MEDIA_EMPTY}};
+  for (const auto &row : rows) {
+    press(device, row.press);
+    EXPECT_TRUE(wait_until(5, [&] { return papplPrinterGetReasons(printer) & row.reason; }))
+        << row.press;
+    press(device, row.release);
+    EXPECT_TRUE(wait_until(5, [&] { return !(papplPrinterGetReasons(printer) & row.reason); }))
+        << row.release;
+  }
+}
+
 // The loaded media's and the default media's left offsets, the speed, darkness 0 and a
 // person's pause come back after a restart, each its own.
 TEST(AppState, PrinterSettingsSurviveARestart) {
