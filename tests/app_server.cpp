@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <random>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -183,6 +184,8 @@ virtual_printer_t start_virtual_printer(const std::vector<std::string> &options)
   int out = open(printer.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   printer.pid = fork();
   if (printer.pid == 0) {
+    // A test program that crashes takes its printers with it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(buttons[0], 0);
     dup2(out, 1);
     dup2(out, 2);
