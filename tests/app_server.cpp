@@ -311,7 +311,6 @@ answer_t set_printer_attributes(const std::string &printer, ipp_t *attrs) {
 }
 
 job_end_t wait_for_job(pappl_printer_t *printer, int jobId, double seconds) {
-  auto start = clock_type::now();
   job_end_t end;
   wait_until(seconds, [&] {
     pappl_job_t *job = papplPrinterFindJob(printer, jobId);
@@ -322,7 +321,6 @@ job_end_t wait_for_job(pappl_printer_t *printer, int jobId, double seconds) {
     end.message = message ? message : "";
     return end.state >= IPP_JSTATE_CANCELED;
   });
-  end.seconds = std::chrono::duration<double>(clock_type::now() - start).count();
   return end;
 }
 

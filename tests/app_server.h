@@ -93,11 +93,10 @@ answer_t cancel_job(const std::string &printer, int jobId);
 // Set-Printer-Attributes over IPP with the attributes of attrs.
 answer_t set_printer_attributes(const std::string &printer, ipp_t *attrs);
 
-// How a job ended, and when.
+// How a job ended.
 struct job_end_t {
   ipp_jstate_t state = IPP_JSTATE_PENDING;
   std::string message;
-  double seconds = 0; // from the call to the end
 };
 
 // Wait up to seconds for the job to end; its state then, or the last one seen.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/driver/printer_output.h"
+#include "app/server/saved_settings.h"
 #include "app/server/state_file.h"
 #include "tests/app_server.h"
 
@@ -107,10 +109,18 @@ test_printer_t printer_on_virtual(const std::string &name,
   return made;
 }
 
-// The state of a job the server has.
+// The state of a job; 0, no state at all, for a job the server does not have.
 ipp_jstate_t job_state(pappl_printer_t *printer, int jobId) {
   pappl_job_t *job = papplPrinterFindJob(printer, jobId);
-  return job ? papplJobGetState(job) : IPP_JSTATE_PENDING;
+  return job ? papplJobGetState(job) : static_cast<ipp_jstate_t>(0);
+}
+
+// The renderer's programs, while any runs.
+bool renderer_runs() {
+  for (pid_t pid : other_children())
+    if (read_text("/proc/" + std::to_string(pid) + "/comm").rfind("gs", 0) == 0)
+      return true;
+  return false;
 }
 
 } // namespace
@@ -267,7 +277,7 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
   auto [device, printer] = printer_on_virtual("kept", {"--time-scale", "0"});
   ASSERT_NE(printer, nullptr);
   // A printer's loaded media becomes its default media too: the default is set after it.
-  auto set_media = [](const char *name, int left, int speed) {
+  auto set_media = [](const char *name, int left) {
     ipp_t *size = ippNew();
     ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", 10160);
     ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", 15240);
@@ -280,18 +290,18 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
     ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-tracking", nullptr, "gap");
     ipp_t *attrs = ippNew();
     ippAddCollection(attrs, IPP_TAG_PRINTER, name, col);
-    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-speed-default", speed);
     ippDelete(size);
     ippDelete(col);
     return set_printer_attributes("kept", attrs);
   };
-  answer_t set = set_media("media-col-ready", 1200, 2540);
+  answer_t set = set_media("media-col-ready", 1200);
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
-  set = set_media("media-col-default", 800, 5080);
+  set = set_media("media-col-default", 800);
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
-  ipp_t *darkness = ippNew();
-  ippAddInteger(darkness, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-darkness-configured", 0);
-  set = set_printer_attributes("kept", darkness);
+  ipp_t *defaults = ippNew();
+  ippAddInteger(defaults, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "print-speed-default", 5080);
+  ippAddInteger(defaults, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-darkness-configured", 0);
+  set = set_printer_attributes("kept", defaults);
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
   papplPrinterPause(printer);
   int id = papplPrinterGetID(printer);
@@ -302,18 +312,16 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
 
   // Once both files are saved with the new settings, a server started from copies of them
   // has the same printer.
-  std::string dir = scratch("restart");
-  mkdir(dir.c_str(), 0700);
+  server_t &server = running_server();
+  std::string line = saved_printer_line({id, 5080, 0, 800, 1200, true});
   ASSERT_TRUE(wait_until(10, [&] {
-    std::string settings = read_text(running_server().stateFile + ".settings");
-    return settings.find("1200") != std::string::npos &&
-           save_label_state(running_server().system, &running_server().stateFile[0]);
+    return read_text(server.stateFile + ".settings").find(line) != std::string::npos;
   }));
+  ASSERT_TRUE(save_label_state(server.system, &server.stateFile[0]));
+  std::string dir = scratch("restart");
+  std::filesystem::create_directory(dir);
   for (const char *suffix : {"", ".settings"})
-    ASSERT_EQ(
-        system(("cp " + running_server().stateFile + suffix + " " + dir + "/app.state" + suffix)
-                   .c_str()),
-        0);
+    std::filesystem::copy_file(server.stateFile + suffix, dir + "/app.state" + suffix);
   pappl_system_t *restarted = load_system(dir, dir + "/app.state", dir + "/spool");
   ASSERT_NE(restarted, nullptr);
   pappl_printer_t *again = papplSystemFindPrinter(restarted, nullptr, id, nullptr);
@@ -338,10 +346,8 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
   answer_t job = print_file("cut", doc, "image/pwg-raster");
   ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
   server_t &server = running_server();
-  ASSERT_TRUE(wait_until(10, [&] {
-    pappl_job_t *found = papplPrinterFindJob(printer, job.jobId);
-    return found && papplJobGetState(found) == IPP_JSTATE_PROCESSING;
-  }));
+  ASSERT_TRUE(
+      wait_until(10, [&] { return job_state(printer, job.jobId) == IPP_JSTATE_PROCESSING; }));
   std::vector<std::string> files = job_files(server.spool, papplPrinterGetID(printer), job.jobId);
   ASSERT_TRUE(std::any_of(files.begin(), files.end(),
                           [](const std::string &name) { return name.find(".prn") != name.npos; }));
@@ -350,8 +356,7 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
   ASSERT_TRUE(save_label_state(server.system, &server.stateFile[0]));
   files = job_files(server.spool, papplPrinterGetID(printer), job.jobId);
   std::string dir = scratch("killed"), spool = dir + "/spool";
-  mkdir(dir.c_str(), 0700);
-  mkdir(spool.c_str(), 0700);
+  std::filesystem::create_directories(spool);
   std::string state = read_text(server.stateFile);
   for (size_t at = 0; (at = state.find(server.spool, at)) != std::string::npos; at += spool.size())
     state.replace(at, server.spool.size(), spool);
@@ -359,7 +364,7 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
   fputs(state.c_str(), out);
   fclose(out);
   for (const std::string &name : files)
-    ASSERT_EQ(system(("cp " + server.spool + "/" + name + " " + spool).c_str()), 0);
+    std::filesystem::copy_file(server.spool + "/" + name, spool + "/" + name);
 
   pappl_system_t *restarted = load_system(dir, dir + "/app.state", spool);
   ASSERT_NE(restarted, nullptr);
@@ -373,14 +378,6 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
                                           "its labels may not all have come out.");
   for (const std::string &name : job_files(spool, papplPrinterGetID(printer), job.jobId))
     EXPECT_EQ(name.find(".prn"), std::string::npos) << "the document is still spooled: " << name;
-}
-
-// The renderer's programs, while any runs.
-bool renderer_runs() {
-  for (pid_t pid : other_children())
-    if (read_text("/proc/" + std::to_string(pid) + "/comm").rfind("gs", 0) == 0)
-      return true;
-  return false;
 }
 
 // A PDF is rendered apart and printed; one of more pages than the printer takes is refused
