@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # Build the Debian package from a copy of the source with dpkg-buildpackage, have
 # lintian check it, and check what it installs and what it depends on. The package
-# is left in BUILD_DIR/package for fresh_install_test.sh.
-# Usage: package_test.sh SOURCE_DIR BUILD_DIR
+# is left in BUILD_DIR/package for fresh_install_test.sh. PAPPL_TARBALL, the build
+# folder's PAPPL tarball, goes where the package's build looks for it.
+# Usage: package_test.sh SOURCE_DIR BUILD_DIR [PAPPL_TARBALL]
 set -euo pipefail
 export LC_ALL=C
 
@@ -21,6 +22,12 @@ rm -rf "$work"
 mkdir -p "$work/src"
 tar -C "$source" -c --exclude=./.git --exclude='./build*' --exclude=./out \
   --exclude="./${build#"$source"/}" . | tar -C "$work/src" -x
+if [ -n "${3:-}" ]; then
+  # shellcheck source=pappl/release
+  . "$source/pappl/release"
+  mkdir -p "$work/src/downloads"
+  cp "$3" "$work/src/downloads/pappl_$PAPPL_VERSION.orig.tar.gz"
+fi
 start=$SECONDS
 (cd "$work/src" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b) \
   >"$work/build.log" 2>&1 || { tail -n 40 "$work/build.log"; fail "dpkg-buildpackage failed"; }
