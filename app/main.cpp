@@ -10,7 +10,6 @@
 #include "app/command/command_line.h"
 #include "app/driver/label_driver.h"
 #include "app/driver/label_models.h"
-#include "app/pappl-1.3.1/internals.h"
 #include "app/server/app_name.h"
 #include "app/server/label_system.h"
 
@@ -24,13 +23,6 @@ const char kVersion[] = "1.0.0";
 int main(int argc, char *argv[]) {
   const char *slash = strrchr(argv[0], '/');
   const char *baseName = slash ? slash + 1 : argv[0];
-  // The application replaces parts of PAPPL 1.3.1; on any other PAPPL it would fail
-  // silently, so it refuses to run at all.
-  std::string problem;
-  if (!check_pappl_internals(&problem)) {
-    fprintf(stderr, "%s: Refusing to run on this PAPPL: %s.\n", baseName, problem.c_str());
-    return 1;
-  }
   command_line_t line = read_command_line(argc, argv);
   if (!line.error.empty()) {
     fprintf(stderr, "%s: %s\n", baseName, line.error.c_str());

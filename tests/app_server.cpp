@@ -24,7 +24,6 @@
 #include <unistd.h>
 
 #include "app/command/command_line.h"
-#include "app/pappl-1.3.1/internals.h"
 #include "app/server/label_system.h"
 
 namespace appkit {
@@ -98,12 +97,6 @@ namespace {
 // The system a server started with the options makes.
 pappl_system_t *make_system(const std::string &dir, const std::string &stateFile,
                             const std::string &spool, int port) {
-  static std::string problem;
-  static const bool fits = check_pappl_internals(&problem);
-  if (!fits) {
-    fprintf(stderr, "The test program does not take PAPPL's place: %s\n", problem.c_str());
-    abort();
-  }
   std::vector<std::pair<std::string, std::string>> settings = {
       {"server-port", std::to_string(port)},
       {"log-file", dir + "/app.log"},

@@ -350,7 +350,7 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
       wait_until(10, [&] { return job_state(printer, job.jobId) == IPP_JSTATE_PROCESSING; }));
   std::vector<std::string> files = job_files(server.spool, papplPrinterGetID(printer), job.jobId);
   ASSERT_TRUE(std::any_of(files.begin(), files.end(),
-                          [](const std::string &name) { return name.find(".prn") != name.npos; }));
+                          [](const std::string &name) { return name.find(".pwg") != name.npos; }));
 
   // What a kill -9 leaves: the state saved while the job prints, and the spool.
   ASSERT_TRUE(save_label_state(server.system, &server.stateFile[0]));
@@ -377,7 +377,7 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
   EXPECT_STREQ(papplJobGetMessage(ended), "The printer application ended while this job printed: "
                                           "its labels may not all have come out.");
   for (const std::string &name : job_files(spool, papplPrinterGetID(printer), job.jobId))
-    EXPECT_EQ(name.find(".prn"), std::string::npos) << "the document is still spooled: " << name;
+    EXPECT_EQ(name.find(".pwg"), std::string::npos) << "the document is still spooled: " << name;
 }
 
 // A PDF is rendered apart and printed; one of more pages than the printer takes is refused

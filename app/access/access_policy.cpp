@@ -9,11 +9,14 @@
 #include <grp.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/access/access_rules.h"
+#include "app/access/device_rule.h"
+#include "app/access/printer_name.h"
 #include "app/server/app_name.h"
 
 namespace {
@@ -160,6 +163,29 @@ http_status_t authorize_request(pappl_client_t *client, const char *, gid_t grou
                                                          : access_question_t::print);
 }
 
+// PAPPL asks before every administrator's request and page.
+http_status_t answer_administrator(pappl_client_t *client, void *) {
+  return authorize_administrator(client);
+}
+
+// PAPPL asks before it creates a printer (added, or brought back by the state file) and
+// before each time it opens the printer's device; errno tells PAPPL's answer to a client.
+bool check_printer(pappl_system_t *system, const char *name, const char *deviceUri, void *) {
+  std::string reason;
+  if (!is_printer_name(name)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' refused: its name is not allowed.",
+             name ? name : "");
+    errno = EINVAL;
+    return false;
+  }
+  if (!may_use_device(deviceUri, &reason)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer '%s' refused: %s.", name, reason.c_str());
+    errno = EPERM;
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 bool is_group_member(const char *account, gid_t gid) {
@@ -218,6 +244,8 @@ void apply_access_policy(pappl_system_t *system, const access_policy_t *policy) 
   // question from the printing one. The state file may name another; ours wins.
   papplSystemSetAdminGroup(system, policy->adminGroup);
   papplSystemSetAuthCallback(system, "Basic", authorize_request, nullptr);
+  papplSystemSetAdminCallback(system, answer_administrator, nullptr);
+  papplSystemSetPrinterCheckCallback(system, check_printer, nullptr);
 }
 
 const access_policy_t *access_policy() {

@@ -11,7 +11,6 @@
 #include "app/driver/pdf_document.h"
 #include "app/driver/raster_file.h"
 #include "app/driver/render_process.h"
-#include "app/pappl-1.3.1/internals.h"
 
 namespace {
 
@@ -102,43 +101,6 @@ bool print_png(pappl_job_t *job, pappl_device_t *device, void *) {
   return printed;
 }
 
-// The size in a JPEG's frame header; false when no frame header comes before its data.
-bool read_jpeg_size(FILE *fp, unsigned *width, unsigned *height) {
-  unsigned char head[4];
-  if (fread(head, 1, 2, fp) != 2 || head[0] != 0xFF || head[1] != 0xD8)
-    return false;
-  while (fread(head, 1, 4, fp) == 4 && head[0] == 0xFF) {
-    unsigned marker = head[1], length = unsigned{head[2]} << 8 | head[3];
-    // Every frame header, SOF0 to SOF15 but for the DHT, JPG and DAC codes among them,
-    // holds the height and then the width after the sample precision.
-    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-      unsigned char frame[5];
-      if (length < 7 || fread(frame, 1, 5, fp) != 5)
-        return false;
-      *height = unsigned{frame[1]} << 8 | frame[2];
-      *width = unsigned{frame[3]} << 8 | frame[4];
-      return true;
-    }
-    if (marker == 0xDA || length < 2 || fseek(fp, static_cast<long>(length) - 2, SEEK_CUR))
-      return false;
-  }
-  return false;
-}
-
-// Print a JPEG through PAPPL's decoder, which refuses one beyond the bound without a
-// word to the client: such a one is refused here first, with its size.
-bool print_jpeg(pappl_job_t *job, pappl_device_t *device, void *) {
-  const char *filename = papplJobGetFilename(job);
-  FILE *fp = filename ? fopen(filename, "rb") : nullptr;
-  unsigned width = 0, height = 0;
-  bool sized = fp && read_jpeg_size(fp, &width, &height);
-  if (fp)
-    fclose(fp);
-  if (sized && refuse_large_image(job, "JPEG", width, height))
-    return false;
-  return pappl_print_jpeg(job, device);
-}
-
 } // namespace
 
 bool refuse_document(pappl_job_t *job, pappl_jreason_t reason, const char *message) {
@@ -156,7 +118,6 @@ void add_label_filters(pappl_system_t *system) {
   // PAPPL looks for a filter to the driver's format before its own to raster, so these
   // come first.
   papplSystemAddMIMEFilter(system, "image/png", kLabelNativeFormat, print_png, nullptr);
-  papplSystemAddMIMEFilter(system, "image/jpeg", kLabelNativeFormat, print_jpeg, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", kLabelNativeFormat, print_pdf, nullptr);
   papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
                            nullptr);
@@ -169,6 +130,7 @@ void add_label_filters(pappl_system_t *system) {
     papplLog(system, PAPPL_LOGLEVEL_WARN,
              "The kernel has no Landlock: the PDF renderer may write wherever this account may.");
 
-  // PAPPL's JPEG decoder takes gray for this printer: one byte a pixel.
+  // JPEG goes through PAPPL's own decoder, which takes gray for this printer (one byte a
+  // pixel) and refuses a larger image with its size and this bound.
   papplSystemSetMaxImageSize(system, kMaxImagePixels, kMaxImageSide, kMaxImageSide);
 }

@@ -15,10 +15,6 @@ inline constexpr char kLabelNativeFormat[] = "application/octet-stream";
 inline constexpr size_t kMaxImagePixels = size_t{16} << 20;
 inline constexpr int kMaxImageSide = 8192;
 
-// The format a PWG or Apple raster job carries while its document is spooled, since
-// PAPPL streams those formats from the client; the state file never keeps it.
-inline constexpr char kSpooledRasterFormat[] = "application/vnd.strobane-spooled-raster";
-
 // Whether a job's format is PWG or Apple raster, which PAPPL streams to the raster
 // callbacks as the client sends it, each page once with the job's copy count.
 bool is_raster_format(const char *format);

@@ -12,55 +12,56 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/pappl-1.3.1/internals.h"
 
 namespace {
 
 constexpr int kPollStepMs = 100;
 constexpr int kConnectMs = 1000;
 
+// Whether the error of a failed write means that the printer closed or reset the
+// connection, rather than that it took nothing for the stall bound.
+bool is_gone_error(int error) {
+  return error != ETIMEDOUT && error != EAGAIN && error != EWOULDBLOCK;
+}
+
 } // namespace
 
 send_result_t send_to_printer(pappl_device_t *device, const void *data, size_t size,
                               std::string *error) {
-  int fd = pappl_device_socket(device);
+  // PAPPL's write waits at most this long while the printer takes nothing, and counts
+  // the bytes that reached the device: the flush that sends what it buffered says nothing
+  // of a failure, so the count does.
+  papplDeviceSetTimeout(device, kStallSeconds * 1000);
+  pappl_devmetrics_t before, after;
+  papplDeviceGetMetrics(device, &before);
+  errno = 0;
+  bool written = papplDeviceWrite(device, data, size) >= 0;
+  if (written) {
+    papplDeviceFlush(device);
+    papplDeviceGetMetrics(device, &after);
+    written = after.write_bytes - before.write_bytes >= size;
+  }
+  if (written)
+    return send_result_t::kSent;
+  int failure = errno;
+  int fd = papplDeviceGetSocket(device);
   if (fd < 0) {
-    if (papplDeviceWrite(device, data, size) >= 0)
-      return send_result_t::kSent;
     *error = "The printer's device could not be written.";
     return send_result_t::kFailed;
   }
-  // What PAPPL holds (a status query) goes first; it fits the socket's buffer.
-  papplDeviceFlush(device);
-  const auto *bytes = static_cast<const char *>(data);
-  auto lastProgress = std::chrono::steady_clock::now();
-  while (size > 0) {
-    ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      bytes += sent;
-      size -= static_cast<size_t>(sent);
-      lastProgress = std::chrono::steady_clock::now();
-      continue;
-    }
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      *error = std::string("The printer's connection failed: ") + strerror(errno) + ".";
-      shutdown(fd, SHUT_RDWR);
-      return send_result_t::kGone;
-    }
-    if (std::chrono::steady_clock::now() - lastProgress >= std::chrono::seconds(kStallSeconds)) {
-      *error = stall_message();
-      shutdown(fd, SHUT_RDWR);
-      return send_result_t::kFailed;
-    }
-    pollfd output = {fd, POLLOUT, 0};
-    poll(&output, 1, kPollStepMs);
+  shutdown(fd, SHUT_RDWR);
+  if (is_gone_error(failure)) {
+    *error = std::string("The printer's connection failed: ") +
+             strerror(failure ? failure : EPIPE) + ".";
+    return send_result_t::kGone;
   }
-  return send_result_t::kSent;
+  *error = stall_message();
+  return send_result_t::kFailed;
 }
 
 bool wait_until_sent(pappl_device_t *device, pappl_job_t *job, bool (*stopping)(pappl_job_t *),
                      int *unsent) {
-  int fd = pappl_device_socket(device);
+  int fd = papplDeviceGetSocket(device);
   if (fd < 0)
     return true;
   papplDeviceFlush(device);
@@ -87,7 +88,7 @@ std::string stall_message() {
 }
 
 void size_printer_buffer(pappl_device_t *device, size_t blockBytes) {
-  int fd = pappl_device_socket(device);
+  int fd = papplDeviceGetSocket(device);
   if (fd < 0)
     return;
   // The kernel doubles what it is given, for its own bookkeeping.
@@ -96,7 +97,7 @@ void size_printer_buffer(pappl_device_t *device, size_t blockBytes) {
 }
 
 bool reconnect_printer(pappl_device_t *device, const char *uri, std::string *error) {
-  int fd = pappl_device_socket(device);
+  int fd = papplDeviceGetSocket(device);
   char scheme[32], userpass[256], host[256], resource[256];
   int port = 0;
   if (fd < 0 ||

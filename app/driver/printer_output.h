@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// Bytes on their way to a printer. A socket:// printer is written directly, so that a
-// printer that takes no data is given up on after a bound instead of holding the job,
-// its cancel and the server for ever (PAPPL's own write retries without end), and so
-// that a printer that went away can be connected to again within the same job.
+// Bytes on their way to a printer, through PAPPL's device writes with a bound: a printer
+// that takes no data is given up on instead of holding the job, its cancel and the
+// server for ever. A socket:// printer's connection (papplDeviceGetSocket) is sized to a
+// block, watched until the printer has taken every byte, and replaced by a new one when
+// the printer went away within a job.
 #pragma once
 
 #include <cstddef>

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "app/driver/printer_output.h"
-#include "app/pappl-1.3.1/internals.h"
 
 namespace {
 
@@ -62,32 +61,36 @@ bool is_socket_uri(const char *uri) {
   return uri && !strncmp(uri, "socket://", 9);
 }
 
-// Wait up to ms for something to read, giving up at once when the job stops: PAPPL's
-// socket read waits 10 s for data, so the answer is awaited on the socket itself.
-bool wait_for_input(int fd, int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
+// Read the answer to a question within ms, giving up at once when the job stops: PAPPL's
+// read waits as long as the device's timeout, set here to a short step. kNoAnswer when
+// none came, kGone when the printer closed or reset the connection.
+int read_answer(pappl_device_t *device, int ms, pappl_job_t *job,
+                bool (*stopping)(pappl_job_t *)) {
   for (int waited = 0;; waited += kPollStepMs) {
     int step = ms - waited < kPollStepMs ? ms - waited : kPollStepMs;
-    pollfd input = {fd, POLLIN, 0};
-    int ready;
-    while ((ready = poll(&input, 1, step < 0 ? 0 : step)) < 0 && errno == EINTR) {
-    }
-    if (ready > 0)
-      return true;
-    if (ready < 0 || waited + step >= ms || (job && stopping(job)))
-      return false;
+    papplDeviceSetTimeout(device, step < 0 ? 0 : step);
+    unsigned char byte;
+    ssize_t got = papplDeviceRead(device, &byte, 1);
+    if (got == 1)
+      return byte;
+    if (got == 0 || errno != ETIMEDOUT)
+      return kGone;
+    if (waited + step >= ms || (job && stopping(job)))
+      return kNoAnswer;
   }
 }
 
 // Drop answers that came after their question was given up.
-void drop_old_answers(pappl_device_t *device, int fd) {
+void drop_old_answers(pappl_device_t *device) {
   unsigned char old[64];
-  while (wait_for_input(fd, 0, nullptr, nullptr) && papplDeviceRead(device, old, sizeof old) > 0) {
+  papplDeviceSetTimeout(device, 0);
+  while (papplDeviceRead(device, old, sizeof old) > 0) {
   }
 }
 
 // Ask for the status byte; kNoAnswer when none came within ms, kGone when the printer
 // closed or reset the connection.
-int ask_status(pappl_device_t *device, int fd, int ms, pappl_job_t *job,
+int ask_status(pappl_device_t *device, int ms, pappl_job_t *job,
                bool (*stopping)(pappl_job_t *)) {
   std::string error;
   switch (send_to_printer(device, kStatusQuery, sizeof kStatusQuery, &error)) {
@@ -98,10 +101,7 @@ int ask_status(pappl_device_t *device, int fd, int ms, pappl_job_t *job,
   default:
     return kNoAnswer;
   }
-  if (!wait_for_input(fd, ms, job, stopping))
-    return kNoAnswer;
-  unsigned char byte;
-  return papplDeviceRead(device, &byte, 1) == 1 ? byte : kGone;
+  return read_answer(device, ms, job, stopping);
 }
 
 } // namespace
@@ -233,7 +233,7 @@ bool bring_back(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device
   papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
   watch->gone = false;
   watch->lost = watch->unconfirmedLabels > 0;
-  drop_old_answers(device, pappl_device_socket(device));
+  drop_old_answers(device);
   return true;
 }
 
@@ -287,7 +287,7 @@ bool settle_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *de
       return true;
     auto start = clock_type::now();
     int bound = answer_bound_ms(watch);
-    int byte = ask_status(device, pappl_device_socket(device), bound, job, stopping);
+    int byte = ask_status(device, bound, job, stopping);
     if (stopping(job))
       break;
     if (byte == kGone || (byte == kNoAnswer && watch->answered)) {
@@ -340,10 +340,9 @@ bool settle_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *de
 void start_printer_watch(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device) {
   *watch = {};
   pappl_printer_t *printer = papplJobGetPrinter(job);
-  int fd = is_socket_uri(papplPrinterGetDeviceURI(printer)) ? pappl_device_socket(device) : -1;
-  watch->asking = fd >= 0;
+  watch->asking = is_socket_uri(papplPrinterGetDeviceURI(printer));
   if (watch->asking) {
-    drop_old_answers(device, fd);
+    drop_old_answers(device);
     papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
   }
 }
@@ -405,15 +404,12 @@ bool update_printer_status(pappl_printer_t *printer) {
                            static_cast<pappl_preason_t>(kWatchedReasons & ~PAPPL_PREASON_OFFLINE));
     return true;
   }
-  int fd = pappl_device_socket(device);
-  if (fd >= 0) {
-    drop_old_answers(device, fd);
-    int byte = ask_status(device, fd, kAnswerMs, nullptr, nullptr);
-    // Only an answer clears offline: a printer that takes the connection but answers
-    // nothing may be one that a job gave up on for taking no data.
-    if (byte >= 0)
-      show_status(printer, byte);
-  }
+  drop_old_answers(device);
+  int byte = ask_status(device, kAnswerMs, nullptr, nullptr);
+  // Only an answer clears offline: a printer that takes the connection but answers
+  // nothing may be one that a job gave up on for taking no data.
+  if (byte >= 0)
+    show_status(printer, byte);
   papplPrinterCloseDevice(printer);
   return true;
 }

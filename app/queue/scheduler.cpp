@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// PAPPL 1.3.1 starts spooled jobs newest first and can start two at once (its check runs
+// PAPPL's own check starts spooled jobs newest first and can start two at once (it runs
 // unlocked in the thread of each new job and of each finished one), refuses a PWG or
 // Apple raster job that arrives while another prints (and keeps its client waiting
 // until the printer has taken it when it does not), and releases a job held until a
-// time at once. PAPPL's two steps that decide this call the functions here instead
-// (app/pappl-1.3.1/shims.cpp); job_order.cpp decides whose turn it is.
+// time at once. PAPPL asks the functions here instead, through its scheduler and
+// document callbacks; job_order.cpp decides whose turn it is.
 #include "app/queue/scheduler.h"
 
 #include <chrono>
@@ -20,7 +20,6 @@
 #include "app/driver/document_filters.h"
 #include "app/driver/printer_status.h"
 #include "app/driver/raster_job.h"
-#include "app/pappl-1.3.1/internals.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/job_order.h"
 #include "app/queue/stop_signal.h"
@@ -54,7 +53,7 @@ void add_job(pappl_job_t *job, void *data) {
   ipp_jstate_t state = papplJobGetState(job);
   // The driver keeps its state on a job from its first block to its end.
   list->jobs.push_back({papplJobGetID(job), state, papplJobGetFilename(job) != nullptr,
-                        state == IPP_JSTATE_HELD ? pappl_job_hold_until(job) : 0,
+                        state == IPP_JSTATE_HELD ? papplJobGetHoldUntil(job) : 0,
                         job_sent_labels(job)});
 }
 
@@ -97,7 +96,7 @@ struct job_run_t {
 // with the job (PAPPL deletes a printer marked for deletion once its job ends).
 void *run_job(void *data) {
   auto *run = static_cast<job_run_t *>(data);
-  pappl_process_job(run->job);
+  papplJobProcess(run->job);
   {
     std::lock_guard<std::mutex> lock(g_queue_lock);
     g_queues[run->printer].running = false;
@@ -179,7 +178,7 @@ bool tend_printers(pappl_system_t *system, void *data) {
         papplLogJob(job, PAPPL_LOGLEVEL_INFO,
                     "Waiting for its printer when the application stopped: it prints after the "
                     "next start.");
-        pappl_requeue_job(job);
+        papplJobSetState(job, IPP_JSTATE_PENDING);
       }
     for (const queued_job_t &job : active_jobs(printer, nullptr))
       if (job.state == IPP_JSTATE_PROCESSING)
@@ -197,15 +196,40 @@ bool tend_printers(pappl_system_t *system, void *data) {
   _exit(0);
 }
 
+void check_jobs(pappl_printer_t *printer, void *) {
+  check_printer_jobs(printer);
+}
+
+void receive_document(pappl_client_t *client, pappl_job_t *job, void *) {
+  receive_job_document(client, job);
+}
+
 } // namespace
+
+void schedule_label_jobs(pappl_system_t *system) {
+  papplSystemSetSchedulerCallback(system, check_jobs, nullptr);
+  papplSystemSetDocumentCallback(system, receive_document, nullptr);
+}
+
+void abort_job(pappl_job_t *job, const char *message) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+  papplJobSetMessage(job, "%s", message);
+  // PAPPL's cancel moves a job that is not processing out of the queue, with its spool
+  // file; the state it leaves is then made what it is: aborted by the system. A job
+  // restored as processing has no thread, so it is made pending for the cancel.
+  if (papplJobGetState(job) == IPP_JSTATE_PROCESSING)
+    papplJobSetState(job, IPP_JSTATE_PENDING);
+  papplJobCancel(job);
+  papplJobSetState(job, IPP_JSTATE_ABORTED);
+}
 
 void end_jobs_cut_short(pappl_system_t *system) {
   for (pappl_printer_t *printer : system_printers(system))
     for (const queued_job_t &queued : active_jobs(printer, nullptr))
       if (queued.state == IPP_JSTATE_PROCESSING)
         if (pappl_job_t *job = papplPrinterFindJob(printer, queued.id))
-          pappl_abort_job(job, "The printer application ended while this job printed: its "
-                               "labels may not all have come out.");
+          abort_job(job, "The printer application ended while this job printed: its labels "
+                         "may not all have come out.");
 }
 
 void check_printer_jobs(pappl_printer_t *printer) {
@@ -229,7 +253,7 @@ void check_printer_jobs(pappl_printer_t *printer) {
     return;
   // A job whose thread cannot be made would wait for ever: it ends with the reason, and
   // the next job gets its turn.
-  pappl_abort_job(job, reason.c_str());
+  abort_job(job, reason.c_str());
   {
     std::lock_guard<std::mutex> lock(g_queue_lock);
     g_queues[printer].running = false;
@@ -253,7 +277,7 @@ void receive_job_document(pappl_client_t *client, pappl_job_t *job) {
                               printer_turn(printer, queue, stopping, ready))) {
       queue.streaming = true;
       lock.unlock();
-      pappl_copy_document(client, job);
+      papplJobReceiveDocument(client, job, false);
       lock.lock();
       queue.streaming = false;
       lock.unlock();
@@ -265,15 +289,11 @@ void receive_job_document(pappl_client_t *client, pappl_job_t *job) {
     std::lock_guard<std::mutex> lock(g_queue_lock);
     g_queues[printer].receiving.insert(id);
   }
-  // PAPPL submits the job as soon as it has closed its end of our copy: it starts once
-  // the copy is whole and taken. A raster document is spooled as PAPPL spools other
-  // formats, under another format while it is received.
-  const char *format = raster ? pappl_set_job_format(job, kSpooledRasterFormat) : nullptr;
+  // PAPPL submits the job once the whole document is in its spool file; it starts once
+  // it is no longer listed as received. A raster document is spooled as other formats are.
   if (raster)
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Spooled: the printer is busy or cannot print now.");
   spool_document(client, job);
-  if (format)
-    pappl_set_job_format(job, format);
   {
     std::lock_guard<std::mutex> lock(g_queue_lock);
     g_queues[printer].receiving.erase(id);

@@ -5,6 +5,13 @@
 
 #include <pappl/pappl.h>
 
+// Have PAPPL ask the queue whose turn it is and how a job's document is received; before
+// the state is loaded, so that no restored job starts another way.
+void schedule_label_jobs(pappl_system_t *system);
+
+// End a job that has no thread as aborted, with its message; it leaves the queue.
+void abort_job(pappl_job_t *job, const char *message);
+
 // Start waiting jobs, restored ones too, release held jobs at their time, and end the
 // server once a stop is asked for and no job prints, saving the state with save.
 void tend_job_queues(pappl_system_t *system, bool (*save)(pappl_system_t *, void *),

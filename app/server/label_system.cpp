@@ -9,6 +9,7 @@
 #include "app/driver/document_filters.h"
 #include "app/driver/label_driver.h"
 #include "app/driver/label_models.h"
+#include "app/queue/document_spool.h"
 #include "app/queue/scheduler.h"
 #include "app/server/app_name.h"
 #include "app/server/request_limits.h"
@@ -29,11 +30,10 @@ void default_state_file(char *path, size_t size) {
     snprintf(path, size, "%s/%s-%d.state", papplGetTempDir(), kAppName, static_cast<int>(getuid()));
 }
 
-// Set up each printer as it is created or loaded, with its web pages: its status page
-// behind the web guard, its last label and its label handling.
+// Set up each printer as it is created or loaded, with its web pages: its last label and
+// its label handling.
 void set_up_printer(pappl_printer_t *printer, void *data) {
   set_up_label_printer(printer, data);
-  guard_printer_page(printer);
   add_last_label_page(printer);
   add_device_actions_page(printer);
 }
@@ -95,13 +95,20 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     return nullptr;
   add_label_filters(system);
   apply_access_policy(system, &settings->policy);
-  guard_status_page(system);
+  guard_web_forms(system);
+  schedule_label_jobs(system);
+  limit_documents(system);
 
   // The loopback addresses always; another address only when the administrator names
-  // one ("*" for every address, loopback included).
+  // one ("*" for every address, loopback included). The service account's local socket
+  // goes where its clients look for it, and PAPPL then adds no other; every local socket
+  // is shared with the admin group alone.
+  share_local_socket(system);
   bool listening = (listen && !strcmp(listen, "*")) || papplSystemAddListeners(system, "localhost");
   if (listening && listen)
     listening = papplSystemAddListeners(system, listen);
+  if (listening && settings->account.socketPath[0])
+    listening = papplSystemAddListeners(system, settings->account.socketPath);
   if (!listening) {
     fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, listen ? listen : "localhost");
     papplSystemDelete(system);

@@ -69,6 +69,58 @@ int parse_seconds(const char *text) {
   return static_cast<int>(value);
 }
 
+// A connection PAPPL has just accepted: its header deadline runs from now.
+void watch_connection(pappl_client_t *client) {
+  http_t *http = papplClientGetHTTP(client);
+  // CUPS then waits this long for each read and write, the IPP message's too.
+  httpSetTimeout(http, g_limits.stallSeconds, give_up, nullptr);
+  std::lock_guard<std::mutex> lock(g_watchLock);
+  g_watched[client] = {http, true, watch_clock::now(), false};
+}
+
+// Forgotten before PAPPL closes it, so that no descriptor is shut after its reuse.
+void forget_connection(pappl_client_t *client) {
+  std::lock_guard<std::mutex> lock(g_watchLock);
+  g_watched.erase(client);
+}
+
+// A request begins: its header deadline runs.
+void begin_request(pappl_client_t *client) {
+  std::lock_guard<std::mutex> lock(g_watchLock);
+  auto found = g_watched.find(client);
+  // A new connection's first request keeps the time of the accept.
+  if (found != g_watched.end() && !found->second.inRequest) {
+    found->second.inRequest = true;
+    found->second.since = watch_clock::now();
+  }
+}
+
+// A request is answered: the connection may wait idle for the next.
+void end_request(pappl_client_t *client) {
+  std::lock_guard<std::mutex> lock(g_watchLock);
+  auto found = g_watched.find(client);
+  if (found != g_watched.end())
+    found->second.inRequest = false;
+}
+
+// PAPPL tells each connection's accept, requests and close.
+void follow_connection(pappl_client_t *client, pappl_cevent_t event, void *) {
+  switch (event) {
+  case PAPPL_CEVENT_ACCEPTED:
+    watch_connection(client);
+    break;
+  case PAPPL_CEVENT_REQUEST_STARTED:
+    begin_request(client);
+    break;
+  case PAPPL_CEVENT_REQUEST_DONE:
+    end_request(client);
+    break;
+  case PAPPL_CEVENT_CLOSING:
+    forget_connection(client);
+    break;
+  }
+}
+
 } // namespace
 
 long long parse_size(const char *text) {
@@ -155,36 +207,7 @@ bool past_header_deadline(http_state_t state, double seconds) {
   }
 }
 
-void watch_connection(pappl_client_t *client) {
-  http_t *http = papplClientGetHTTP(client);
-  // CUPS then waits this long for each read and write, the IPP message's too.
-  httpSetTimeout(http, g_limits.stallSeconds, give_up, nullptr);
-  std::lock_guard<std::mutex> lock(g_watchLock);
-  g_watched[client] = {http, true, watch_clock::now(), false};
-}
-
-void forget_connection(pappl_client_t *client) {
-  std::lock_guard<std::mutex> lock(g_watchLock);
-  g_watched.erase(client);
-}
-
-void begin_request(pappl_client_t *client) {
-  std::lock_guard<std::mutex> lock(g_watchLock);
-  auto found = g_watched.find(client);
-  // A new connection's first request keeps the time of the accept.
-  if (found != g_watched.end() && !found->second.inRequest) {
-    found->second.inRequest = true;
-    found->second.since = watch_clock::now();
-  }
-}
-
-void end_request(pappl_client_t *client) {
-  std::lock_guard<std::mutex> lock(g_watchLock);
-  auto found = g_watched.find(client);
-  if (found != g_watched.end())
-    found->second.inRequest = false;
-}
-
 void enforce_header_deadlines(pappl_system_t *system) {
+  papplSystemSetClientCallback(system, follow_connection, nullptr);
   papplSystemAddTimerCallback(system, time(nullptr), 1, close_overdue, nullptr);
 }

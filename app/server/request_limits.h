@@ -40,14 +40,7 @@ std::string size_text(long long bytes);
 // past the deadline of its header part: it is still reading the request line or fields.
 bool past_header_deadline(http_state_t state, double seconds);
 
-// Watch a connection PAPPL has just accepted: its header deadline, and the stall bound on
-// every read and write; forget it before PAPPL closes it.
-void watch_connection(pappl_client_t *client);
-void forget_connection(pappl_client_t *client);
-
-// A request begins (its first byte has arrived) and ends on a watched connection.
-void begin_request(pappl_client_t *client);
-void end_request(pappl_client_t *client);
-
-// Close, every second, the connections past their header deadline.
+// Watch every connection PAPPL accepts, from its accept to its close: the stall bound on
+// every read and write, and each request's header deadline, with the connections past
+// it closed every second.
 void enforce_header_deadlines(pappl_system_t *system);

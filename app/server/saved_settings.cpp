@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "app/server/atomic_file.h"
@@ -14,15 +13,6 @@ namespace {
 std::mutex g_savedMutex;
 std::string g_savedText;
 std::string g_lastError;
-
-// The printers a person paused, by printer ID.
-std::mutex g_pausedMutex;
-std::set<int> g_pausedPrinters;
-
-bool is_paused_by_person(pappl_printer_t *printer) {
-  std::lock_guard<std::mutex> lock(g_pausedMutex);
-  return g_pausedPrinters.count(papplPrinterGetID(printer)) > 0;
-}
 
 // The file beside the state file.
 std::string settings_path(const char *stateFile) {
@@ -36,7 +26,7 @@ void append_printer_line(pappl_printer_t *printer, void *text) {
   static_cast<std::string *>(text)->append(
       saved_printer_line({papplPrinterGetID(printer), data.speed_default, data.darkness_configured,
                           data.media_default.left_offset, data.media_ready[0].left_offset,
-                          is_paused_by_person(printer)}));
+                          papplPrinterIsPaused(printer)}));
 }
 
 // The settings of every printer, one line each.
@@ -79,14 +69,6 @@ bool save_on_timer(pappl_system_t *system, void *stateFile) {
 }
 
 } // namespace
-
-void note_printer_paused(pappl_printer_t *printer, bool paused) {
-  std::lock_guard<std::mutex> lock(g_pausedMutex);
-  if (paused)
-    g_pausedPrinters.insert(papplPrinterGetID(printer));
-  else
-    g_pausedPrinters.erase(papplPrinterGetID(printer));
-}
 
 std::string saved_printer_line(const saved_printer_t &printer) {
   char line[256];

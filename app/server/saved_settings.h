@@ -22,11 +22,6 @@ std::string saved_printer_line(const saved_printer_t &printer);
 // Read a line written by saved_printer_line; false for anything else.
 bool read_saved_printer_line(const char *line, saved_printer_t *printer);
 
-// Note that a person paused or resumed the printer (Pause-Printer, the web page, the
-// command line): that, not a printer stopped while its device cannot be reached, is the
-// paused state kept across a restart.
-void note_printer_paused(pappl_printer_t *printer, bool paused);
-
 // Put back the settings kept beside the state file, once PAPPL has loaded that file,
 // and keep them from then on: every second and whenever PAPPL saves its state.
 void restore_label_settings(pappl_system_t *system, const char *stateFile);

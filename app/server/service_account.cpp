@@ -101,6 +101,22 @@ bool become(const passwd *user) {
   return true;
 }
 
+// PAPPL asks once it has bound a local socket (mode 0600, its own account's).
+bool protect_local_socket(pappl_system_t *system, const char *path, void *) {
+  if (!g_account)
+    return true;
+  struct stat info;
+  if (geteuid() == 0 && chown(path, static_cast<uid_t>(-1), g_account->socketGid))
+    papplLog(system, PAPPL_LOGLEVEL_WARN, "Unable to give '%s' to the admin group: %s", path,
+             strerror(errno));
+  bool shared = !stat(path, &info) && info.st_gid == g_account->socketGid;
+  if (chmod(path, shared ? 0660 : 0600)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to protect '%s': %s", path, strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 void name_service_account(const char *argv0, service_account_t *account) {
@@ -160,21 +176,6 @@ bool keep_files_private(const char *stateFile, const char *spoolDirectory) {
   return kept;
 }
 
-const char *local_socket_path(const char *requested) {
-  return g_account && g_account->socketPath[0] ? g_account->socketPath : requested;
-}
-
-bool protect_local_socket(pappl_system_t *system, const char *path) {
-  if (!g_account)
-    return true;
-  struct stat info;
-  if (geteuid() == 0 && chown(path, static_cast<uid_t>(-1), g_account->socketGid))
-    papplLog(system, PAPPL_LOGLEVEL_WARN, "Unable to give '%s' to the admin group: %s", path,
-             strerror(errno));
-  bool shared = !stat(path, &info) && info.st_gid == g_account->socketGid;
-  if (chmod(path, shared ? 0660 : 0600)) {
-    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to protect '%s': %s", path, strerror(errno));
-    return false;
-  }
-  return true;
+void share_local_socket(pappl_system_t *system) {
+  papplSystemSetDomainSocketCallback(system, protect_local_socket, nullptr);
 }

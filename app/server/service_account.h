@@ -30,10 +30,6 @@ bool take_service_account(int num_options, cups_option_t *options, gid_t adminGi
 // files an older version or another umask left readable are; false if one cannot be.
 bool keep_files_private(const char *stateFile, const char *spoolDirectory);
 
-// Where the local socket goes: where the account's clients look for it, else where PAPPL
-// asked for it (requested).
-const char *local_socket_path(const char *requested);
-
-// Let only the server's account and the admin group use the local socket at path
-// (libcups leaves it 0777); false when it cannot be protected.
-bool protect_local_socket(pappl_system_t *system, const char *path);
+// Let only the server's account and the admin group use each local socket PAPPL binds;
+// one that cannot be protected is not listened on.
+void share_local_socket(pappl_system_t *system);

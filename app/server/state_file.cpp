@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/server/state_file.h"
 
-#include "app/driver/document_filters.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,14 +14,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/driver/document_filters.h"
 #include "app/server/atomic_file.h"
 #include "app/server/saved_settings.h"
 
 namespace {
-
-// The state file of the system, for saves that PAPPL's callback does not make.
-const char *g_stateFile;
 
 // Read fd to its end.
 void read_all(int fd, std::string *text, int *error) {
@@ -88,18 +82,9 @@ bool capture_state(pappl_system_t *system, std::string *text, std::string *error
   return true;
 }
 
-// A raster job saved while its document was being spooled carries the format it has then;
-// it is saved as the raster it is, which the spooled raster's reader takes in either form.
-void restore_spooled_formats(std::string *text) {
-  const std::string spooled = std::string("format=") + kSpooledRasterFormat;
-  for (size_t at = 0; (at = text->find(spooled, at)) != std::string::npos;)
-    text->replace(at, spooled.size(), "format=image/pwg-raster");
-}
-
 } // namespace
 
 void keep_label_state(pappl_system_t *system, const char *stateFile) {
-  g_stateFile = stateFile;
   papplSystemSetSaveCallback(system, save_label_state, const_cast<char *>(stateFile));
 }
 
@@ -107,22 +92,13 @@ bool save_label_state(pappl_system_t *system, void *data) {
   const char *stateFile = static_cast<const char *>(data);
   bool settingsSaved = save_label_settings(system, stateFile);
   std::string text, error;
-  bool captured = capture_state(system, &text, &error);
-  if (captured)
-    restore_spooled_formats(&text);
-  if (!captured || !replace_file_with_text(stateFile, text, &error)) {
+  if (!capture_state(system, &text, &error) || !replace_file_with_text(stateFile, text, &error)) {
     int saved = errno;
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "The printers were not saved: %s.", error.c_str());
     errno = saved;
     return false;
   }
   return settingsSaved;
-}
-
-bool save_added_printer(pappl_system_t *system) {
-  if (!g_stateFile || !papplSystemIsRunning(system))
-    return true;
-  return save_label_state(system, const_cast<char *>(g_stateFile));
 }
 
 std::vector<state_printer_t> printers_in_state(const std::string &text) {

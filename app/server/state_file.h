@@ -16,11 +16,6 @@ void keep_label_state(pappl_system_t *system, const char *stateFile);
 // the reason logged, when it could not be saved: the file saved before stays.
 bool save_label_state(pappl_system_t *system, void *stateFile);
 
-// Save the state of a running system at once, after a printer was added; false, with
-// errno set, when it cannot be saved (a system that is not running yet is loading its
-// state, and has nothing to save).
-bool save_added_printer(pappl_system_t *system);
-
 // A printer that a state file defines: the line it begins on and its name ("" when the
 // definition gives none).
 struct state_printer_t {

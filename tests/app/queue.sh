@@ -65,7 +65,8 @@ part_queue() {
     job_of[$k]=$id
   done
   [ "$(labels_out)" = 0 ] || fail "a label came out of a printer out of labels"
-  [ "$(find "$work/spool" -name "*.prn" | wc -l)" -ge 9 ] ||
+  # A spooled document is named for its format; the job's attributes end in .ipp.
+  [ "$(find "$work/spool" -name "*j0*" ! -name "*.ipp" | wc -l)" -ge 9 ] ||
     fail "the waiting raster jobs are not spooled: $(ls "$work/spool")"
   echo "queue: ten raster jobs to a printer out of labels were each answered with a job id"
 
@@ -73,10 +74,10 @@ part_queue() {
   "$work/$name" cancel -d virtual -j "${job_of[5]}" || fail "could not cancel job ${job_of[5]}"
   wait_ended "${job_of[5]}" canceled
   for _ in $(seq 50); do
-    [ -z "$(find "$work/spool" -name "*j0*${job_of[5]}-*.prn")" ] && break
+    [ -z "$(find "$work/spool" -name "*j0*${job_of[5]}-*" ! -name "*.ipp")" ] && break
     sleep 0.1
   done
-  [ -z "$(find "$work/spool" -name "*j0*${job_of[5]}-*.prn")" ] ||
+  [ -z "$(find "$work/spool" -name "*j0*${job_of[5]}-*" ! -name "*.ipp")" ] ||
     fail "the cancelled job's file is still spooled: $(ls "$work/spool")"
 
   # A stop with the jobs waiting, and a start: they print in order once the roll is in.
