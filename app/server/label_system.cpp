@@ -6,9 +6,9 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/label_driver.h"
-#include "app/driver/label_models.h"
+#include "app/document/document_filters.h"
+#include "app/job/label_driver.h"
+#include "app/printer/label_models.h"
 #include "app/queue/scheduler.h"
 #include "app/server/app_name.h"
 #include "app/server/request_limits.h"

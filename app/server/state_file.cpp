@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/server/state_file.h"
 
-#include "app/driver/document_filters.h"
+#include "app/document/document_filters.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/driver/document_filters.h"
+#include "app/document/document_filters.h"
 #include "app/server/atomic_file.h"
 #include "app/server/saved_settings.h"
 

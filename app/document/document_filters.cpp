@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/document_filters.h"
+#include "app/document/document_filters.h"
 
 #include <cmath>
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <png.h>
 #include <vector>
 
-#include "app/driver/pdf_document.h"
-#include "app/driver/raster_file.h"
-#include "app/driver/render_process.h"
+#include "app/document/pdf_document.h"
+#include "app/document/raster_file.h"
+#include "app/document/render_process.h"
 #include "app/pappl-1.3.1/internals.h"
 
 namespace {

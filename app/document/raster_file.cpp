@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/raster_file.h"
+#include "app/document/raster_file.h"
 
 #include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/page_header.h"
-#include "app/driver/raster_job.h"
+#include "app/document/document_filters.h"
+#include "app/document/page_header.h"
+#include "app/job/raster_job.h"
 
 namespace {
 

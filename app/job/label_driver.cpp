@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/label_driver.h"
+#include "app/job/label_driver.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "app/driver/device_commands.h"
-#include "app/driver/document_filters.h"
-#include "app/driver/label_models.h"
-#include "app/driver/print_settings.h"
-#include "app/driver/printer_status.h"
-#include "app/driver/raster_job.h"
-#include "app/driver/test_label.h"
+#include "app/document/document_filters.h"
+#include "app/job/print_settings.h"
+#include "app/job/raster_job.h"
+#include "app/job/test_label.h"
+#include "app/printer/device_commands.h"
+#include "app/printer/label_models.h"
+#include "app/printer/printer_status.h"
 
 namespace {
 

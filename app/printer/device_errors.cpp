@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/device_errors.h"
+#include "app/printer/device_errors.h"
 
 #include <cerrno>
 #include <cstdio>

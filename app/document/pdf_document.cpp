@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/pdf_document.h"
+#include "app/document/pdf_document.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,12 +9,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/label_models.h"
-#include "app/driver/raster_file.h"
-#include "app/driver/raster_job.h"
-#include "app/driver/render_process.h"
-#include "app/queue/stop_signal.h"
+#include "app/document/document_filters.h"
+#include "app/document/raster_file.h"
+#include "app/document/render_process.h"
+#include "app/job/raster_job.h"
+#include "app/job/stop_signal.h"
+#include "app/printer/label_models.h"
 #include "app/server/request_limits.h"
 
 namespace {
