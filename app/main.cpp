@@ -9,10 +9,10 @@
 
 #include "app/command/command_line.h"
 #include "app/job/label_driver.h"
+#include "app/label_system.h"
 #include "app/pappl-1.3.1/internals.h"
 #include "app/printer/label_models.h"
 #include "app/server/app_name.h"
-#include "app/server/label_system.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <unistd.h>
 
 #include "app/command/command_line.h"
+#include "app/label_system.h"
 #include "app/pappl-1.3.1/internals.h"
-#include "app/server/label_system.h"
 
 namespace appkit {
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/server/label_system.h"
+#include "app/label_system.h"
 
 #include <cstdio>
 #include <cstdlib>
