@@ -93,7 +93,10 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                         log ? log : "-", level, nullptr, false);
   if (!system)
     return nullptr;
-  add_label_filters(system);
+  // The filters print through the job's raster callbacks for as long as the system runs.
+  static document_printing_t printing;
+  printing = label_document_printing(limits.renderSeconds);
+  add_label_filters(system, &printing);
   apply_access_policy(system, &settings->policy);
   guard_status_page(system);
 

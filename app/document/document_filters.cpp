@@ -152,18 +152,18 @@ bool is_raster_format(const char *format) {
   return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
 }
 
-void add_label_filters(pappl_system_t *system) {
+void add_label_filters(pappl_system_t *system, document_printing_t *printing) {
   // PAPPL looks for a filter to the driver's format before its own to raster, so these
   // come first.
   papplSystemAddMIMEFilter(system, "image/png", kLabelNativeFormat, print_png, nullptr);
   papplSystemAddMIMEFilter(system, "image/jpeg", kLabelNativeFormat, print_jpeg, nullptr);
-  papplSystemAddMIMEFilter(system, "application/pdf", kLabelNativeFormat, print_pdf, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", kLabelNativeFormat, print_pdf, printing);
   papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
                            nullptr);
   // PWG and Apple raster that waited in the spool; PAPPL streams only from the client.
   papplSystemAddMIMEFilter(system, "image/pwg-raster", kLabelNativeFormat, print_raster_file,
-                           nullptr);
-  papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, nullptr);
+                           printing);
+  papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, printing);
 
   if (!render_writes_confined())
     papplLog(system, PAPPL_LOGLEVEL_WARN,
