@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/server/state_file.h"
 
-#include "app/document/document_filters.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
