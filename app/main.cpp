@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/command/command_line.h"
-#include "app/driver/label_driver.h"
-#include "app/driver/label_models.h"
+#include "app/job/label_driver.h"
+#include "app/label_system.h"
+#include "app/printer/label_models.h"
 #include "app/server/app_name.h"
-#include "app/server/label_system.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver/label_page.h"
-#include "app/driver/print_settings.h"
+#include "app/job/label_page.h"
+#include "app/job/print_settings.h"
 #include "view/label_stream.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include <unistd.h>
 
 #include "app/command/command_line.h"
-#include "app/server/label_system.h"
+#include "app/label_system.h"
 
 namespace appkit {
 namespace {

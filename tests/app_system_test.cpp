@@ -18,7 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/driver/printer_output.h"
+#include "app/printer/printer_output.h"
 #include "app/server/saved_settings.h"
 #include "app/server/state_file.h"
 #include "tests/app_server.h"

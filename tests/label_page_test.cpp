@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver/label_page.h"
-#include "app/driver/print_settings.h"
+#include "app/job/label_page.h"
+#include "app/job/print_settings.h"
 #include "render/label_sizes.h"
 
 // libcups marks the PPD functions deprecated, but they are how CUPS reads our PPDs.

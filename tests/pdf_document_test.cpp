@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/driver/pdf_document.h"
+#include "app/document/pdf_document.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/driver/printer_status.h"
+#include "app/printer/printer_status.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/render_process.h"
+#include "app/document/render_process.h"
 
 #include <arpa/inet.h>
 #include <cstdlib>

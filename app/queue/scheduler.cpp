@@ -17,12 +17,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/printer_status.h"
-#include "app/driver/raster_job.h"
+#include "app/document/document_filters.h"
+#include "app/job/raster_job.h"
+#include "app/job/stop_signal.h"
+#include "app/printer/printer_status.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/job_order.h"
-#include "app/queue/stop_signal.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/driver/device_commands.h"
-#include "app/driver/print_settings.h"
+#include "app/job/print_settings.h"
+#include "app/printer/device_commands.h"
 #include "app/web/page_guard.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "app/driver/label_models.h"
-#include "app/driver/sent_labels.h"
+#include "app/job/sent_labels.h"
+#include "app/printer/label_models.h"
 #include "app/web/page_guard.h"
 #include "view/label_picture.h"
 #include "view/label_stream.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/device_commands.h"
+#include "app/printer/device_commands.h"
 
 bool send_device_command(pappl_printer_t *printer, const char *command) {
   pappl_device_t *device = papplPrinterOpenDevice(printer);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/printer_output.h"
+#include "app/printer/printer_output.h"
 
 #include <cerrno>
 #include <chrono>

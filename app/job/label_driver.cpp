@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/label_driver.h"
+#include "app/job/label_driver.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "app/driver/device_commands.h"
-#include "app/driver/document_filters.h"
-#include "app/driver/label_models.h"
-#include "app/driver/print_settings.h"
-#include "app/driver/printer_status.h"
-#include "app/driver/raster_job.h"
-#include "app/driver/test_label.h"
+#include "app/document/document_filters.h"
+#include "app/job/print_settings.h"
+#include "app/job/raster_job.h"
+#include "app/job/stop_signal.h"
+#include "app/job/test_label.h"
+#include "app/printer/device_commands.h"
+#include "app/printer/label_models.h"
+#include "app/printer/printer_status.h"
 
 namespace {
 
@@ -184,4 +185,15 @@ void set_up_label_printer(pappl_printer_t *printer, void *) {
 const char *pick_label_driver(const char *, const char *, const char *device_id, void *) {
   const label_model_t *model = match_label_model(device_id);
   return model ? model->driverName : nullptr;
+}
+
+document_printing_t label_document_printing(int renderSeconds) {
+  return {.startJob = start_label_job,
+          .startPage = start_label_job_page,
+          .writeLine = write_label_line,
+          .endPage = end_label_job_page,
+          .endJob = end_label_job,
+          .jobIsStopping = job_is_stopping,
+          .stopRequested = stop_requested,
+          .renderSeconds = renderSeconds};
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/label_page.h"
+#include "app/job/label_page.h"
 
 #include <cstdio>
 #include <cstdlib>

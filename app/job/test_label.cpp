@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/test_label.h"
+#include "app/job/test_label.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/print_settings.h"
+#include "app/job/print_settings.h"
 #include "view/png_writer.h"
 
 namespace {

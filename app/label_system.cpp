@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/server/label_system.h"
+#include "app/label_system.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/label_driver.h"
-#include "app/driver/label_models.h"
+#include "app/document/document_filters.h"
+#include "app/job/label_driver.h"
+#include "app/printer/label_models.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/scheduler.h"
 #include "app/server/app_name.h"
@@ -93,7 +93,10 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                         log ? log : "-", level, nullptr, false);
   if (!system)
     return nullptr;
-  add_label_filters(system);
+  // The filters print through the job's raster callbacks for as long as the system runs.
+  static document_printing_t printing;
+  printing = label_document_printing(limits.renderSeconds);
+  add_label_filters(system, &printing);
   apply_access_policy(system, &settings->policy);
   guard_web_forms(system);
   schedule_label_jobs(system);

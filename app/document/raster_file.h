@@ -6,8 +6,12 @@
 
 #include <pappl/pappl.h>
 
-// PAPPL's document filter for a spooled raster document: print the job's file.
+#include "app/document/document_filters.h"
+
+// PAPPL's document filter for a spooled raster document: print the job's file through the
+// raster callbacks in data, a document_printing_t.
 bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *data);
 
-// Print the raster pages read from fd, which stays open.
-bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd);
+// Print the raster pages read from fd, which stays open, through the raster callbacks.
+bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd,
+                     const document_printing_t &printing);

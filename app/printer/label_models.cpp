@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/label_models.h"
+#include "app/printer/label_models.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/document_filters.h"
+#include "app/document/document_filters.h"
 
 #include <cmath>
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <png.h>
 #include <vector>
 
-#include "app/driver/pdf_document.h"
-#include "app/driver/raster_file.h"
-#include "app/driver/render_process.h"
+#include "app/document/pdf_document.h"
+#include "app/document/raster_file.h"
+#include "app/document/render_process.h"
 
 namespace {
 
@@ -114,17 +114,17 @@ bool is_raster_format(const char *format) {
   return format && (!strcmp(format, "image/pwg-raster") || !strcmp(format, "image/urf"));
 }
 
-void add_label_filters(pappl_system_t *system) {
+void add_label_filters(pappl_system_t *system, document_printing_t *printing) {
   // PAPPL looks for a filter to the driver's format before its own to raster, so these
   // come first.
   papplSystemAddMIMEFilter(system, "image/png", kLabelNativeFormat, print_png, nullptr);
-  papplSystemAddMIMEFilter(system, "application/pdf", kLabelNativeFormat, print_pdf, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", kLabelNativeFormat, print_pdf, printing);
   papplSystemAddMIMEFilter(system, kLabelNativeFormat, kLabelNativeFormat, refuse_unknown_document,
                            nullptr);
   // PWG and Apple raster that waited in the spool; PAPPL streams only from the client.
   papplSystemAddMIMEFilter(system, "image/pwg-raster", kLabelNativeFormat, print_raster_file,
-                           nullptr);
-  papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, nullptr);
+                           printing);
+  papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, printing);
 
   if (!render_writes_confined())
     papplLog(system, PAPPL_LOGLEVEL_WARN,

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/raster_file.h"
+#include "app/document/raster_file.h"
 
 #include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/page_header.h"
-#include "app/driver/raster_job.h"
+#include "app/document/document_filters.h"
+#include "app/document/page_header.h"
 
 namespace {
 
@@ -45,7 +44,8 @@ void dither_line(const cups_page_header2_t &header, const pappl_pr_options_t *op
 // Send one page's lines to the callbacks: those the job's page has room for, white for
 // those the document lacks; false when the document ended inside the page.
 bool print_raster_page(pappl_job_t *job, cups_raster_t *raster, const cups_page_header2_t &header,
-                       pappl_pr_options_t *options, pappl_device_t *device) {
+                       pappl_pr_options_t *options, pappl_device_t *device,
+                       const document_printing_t &printing) {
   const cups_page_header2_t &out = options->header;
   bool dithered = header.cupsBitsPerPixel == 8 && out.cupsBitsPerPixel == 1;
   bool blackIsZero =
@@ -61,9 +61,9 @@ bool print_raster_page(pappl_job_t *job, cups_raster_t *raster, const cups_page_
     if (dithered) {
       std::fill(line.begin(), line.end(), 0);
       dither_line(header, options, y, pixels.data(), line.data());
-      write_label_line(job, options, device, y, line.data());
+      printing.writeLine(job, options, device, y, line.data());
     } else {
-      write_label_line(job, options, device, y, pixels.data());
+      printing.writeLine(job, options, device, y, pixels.data());
     }
   }
   if (papplJobIsCanceled(job) || y >= header.cupsHeight) {
@@ -71,7 +71,7 @@ bool print_raster_page(pappl_job_t *job, cups_raster_t *raster, const cups_page_
     std::fill(line.begin(), line.end(), 0);
     std::fill(pixels.begin(), pixels.end(), blackIsZero ? 0 : 255);
     for (; !papplJobIsCanceled(job) && y < out.cupsHeight; y++)
-      write_label_line(job, options, device, y, dithered ? line.data() : pixels.data());
+      printing.writeLine(job, options, device, y, dithered ? line.data() : pixels.data());
     return true;
   }
   // The page is longer than the label: its further lines are read past.
@@ -83,18 +83,19 @@ bool print_raster_page(pappl_job_t *job, cups_raster_t *raster, const cups_page_
 
 } // namespace
 
-bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *) {
+bool print_raster_file(pappl_job_t *job, pappl_device_t *device, void *data) {
   const char *filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0)
     return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
                            "Unable to open the raster document.");
-  bool printed = print_raster_fd(job, device, fd);
+  bool printed = print_raster_fd(job, device, fd, *static_cast<document_printing_t *>(data));
   close(fd);
   return printed;
 }
 
-bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd) {
+bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd,
+                     const document_printing_t &printing) {
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
   cups_page_header2_t header;
   if (!raster || !cupsRasterReadHeader2(raster, &header)) {
@@ -107,7 +108,7 @@ bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd) {
     papplJobSetImpressions(job, static_cast<int>(headerPages));
   pappl_pr_options_t *options = papplJobCreatePrintOptions(
       job, static_cast<unsigned>(papplJobGetImpressions(job)), header.cupsBitsPerPixel > 8);
-  bool printed = start_label_job(job, options, device);
+  bool printed = printing.startJob(job, options, device);
   unsigned page = 0;
   while (printed && !papplJobIsCanceled(job)) {
     page++;
@@ -128,12 +129,12 @@ bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd) {
     // The client's header stands for pages of 8 bits, as when PAPPL streams them.
     if (options->header.cupsBitsPerPixel >= 8 && header.cupsBitsPerPixel >= 8)
       options->header = header;
-    if (!start_label_job_page(job, options, device, page)) {
+    if (!printing.startPage(job, options, device, page)) {
       printed = false;
       break;
     }
-    bool whole = print_raster_page(job, raster, header, options, device);
-    if (!end_label_job_page(job, options, device, page)) {
+    bool whole = print_raster_page(job, raster, header, options, device, printing);
+    if (!printing.endPage(job, options, device, page)) {
       printed = false;
       break;
     }
@@ -145,7 +146,7 @@ bool print_raster_fd(pappl_job_t *job, pappl_device_t *device, int fd) {
     if (!cupsRasterReadHeader2(raster, &header))
       break;
   }
-  if (!end_label_job(job, options, device))
+  if (!printing.endJob(job, options, device))
     printed = false;
   else if (headerPages == 0)
     papplJobSetImpressions(job, static_cast<int>(page));

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/queue/stop_signal.h"
+#include "app/job/stop_signal.h"
 
 #include <csignal>
 #include <mutex>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/sent_labels.h"
+#include "app/job/sent_labels.h"
 
 #include <map>
 #include <mutex>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/page_header.h"
+#include "app/document/page_header.h"
 
 #include <cstring>
 
-#include "app/driver/document_filters.h"
+#include "app/document/document_filters.h"
 
 bool page_header_is_not_clients(pappl_job_t *job, const pappl_pr_options_t *options) {
   // PAPPL draws PNG and JPEG pages on its own header; for raster it copies the client's

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/printer_status.h"
+#include "app/printer/printer_status.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <poll.h>
 #include <string>
 
-#include "app/driver/printer_output.h"
+#include "app/printer/printer_output.h"
 
 namespace {
 

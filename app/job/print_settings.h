@@ -5,8 +5,8 @@
 
 #include <pappl/pappl.h>
 
-#include "app/driver/label_models.h"
-#include "app/driver/label_page.h"
+#include "app/job/label_page.h"
+#include "app/printer/label_models.h"
 #include "render/label_doc.h"
 
 // A conversion rule as clients see it: the vendor keyword and the rule's number.

@@ -22,5 +22,22 @@ bool is_raster_format(const char *format);
 // End the job with a reason that every client shows; false.
 bool refuse_document(pappl_job_t *job, pappl_jreason_t reason, const char *message);
 
-// Add the document filters and the image bound to a system that is not running yet.
-void add_label_filters(pappl_system_t *system);
+// What the document filters take from the layers above them: the raster callbacks that
+// PAPPL calls for a job it streams, so that a spooled or rendered document reaches the
+// printer as the same bytes, and the stop and the time bound that a PDF run keeps to.
+struct document_printing_t {
+  pappl_pr_rstartjob_cb_t startJob;
+  pappl_pr_rstartpage_cb_t startPage;
+  pappl_pr_rwriteline_cb_t writeLine;
+  pappl_pr_rendpage_cb_t endPage;
+  pappl_pr_rendjob_cb_t endJob;
+  // Whether the job is cancelled or the application is stopping; a spooled job of which
+  // nothing went to the printer waits in it for the stop to end the server.
+  bool (*jobIsStopping)(pappl_job_t *job);
+  bool (*stopRequested)(); // the application was asked to stop
+  int renderSeconds;       // the time one PDF document may take to render
+};
+
+// Add the document filters and the image bound to a system that is not running yet; the
+// filters print through printing, which outlives the system.
+void add_label_filters(pappl_system_t *system, document_printing_t *printing);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/pdf_document.h"
+#include "app/document/pdf_document.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/label_models.h"
-#include "app/driver/raster_file.h"
-#include "app/driver/raster_job.h"
-#include "app/driver/render_process.h"
-#include "app/queue/stop_signal.h"
-#include "app/server/request_limits.h"
+#include "app/document/document_filters.h"
+#include "app/document/raster_file.h"
+#include "app/document/render_process.h"
+#include "app/printer/label_models.h"
 
 namespace {
 
@@ -29,8 +26,15 @@ constexpr struct {
                         {PAPPL_SCALING_FIT, "fit"},
                         {PAPPL_SCALING_NONE, "none"}};
 
-bool job_is_canceled(void *job) {
-  return papplJobIsCanceled(static_cast<pappl_job_t *>(job)) || stop_requested();
+// A render run's job and the stop it watches for beside the job's cancel.
+struct pdf_run_t {
+  pappl_job_t *job;
+  const document_printing_t *printing;
+};
+
+bool job_is_canceled(void *context) {
+  auto *run = static_cast<const pdf_run_t *>(context);
+  return papplJobIsCanceled(run->job) || run->printing->stopRequested();
 }
 
 // An unlinked file in the directory for a program's output; -1 when it cannot be made.
@@ -169,7 +173,7 @@ bool refuse_beyond_bounds(pappl_job_t *job, const pdf_facts_t &facts) {
 
 // Refuse a run that did not end well, with what its programs said; false when it did.
 bool refuse_failed_run(pappl_job_t *job, const render_result_t &result, const std::string &errors,
-                       int seconds) {
+                       const document_printing_t &printing) {
   char message[512];
   std::string said = last_line_starting(errors, "ERROR: ");
   switch (result.end) {
@@ -183,11 +187,12 @@ bool refuse_failed_run(pappl_job_t *job, const render_result_t &result, const st
     break;
   case render_end_t::canceled:
     // A stop, not a cancel: the job waits for the stop and prints after the next start.
-    job_is_stopping(job);
+    printing.jobIsStopping(job);
     return true;
   case render_end_t::timed_out:
     snprintf(message, sizeof message,
-             "The PDF document took longer than %d s to render; the printer stopped it.", seconds);
+             "The PDF document took longer than %d s to render; the printer stopped it.",
+             printing.renderSeconds);
     break;
   case render_end_t::not_started:
     snprintf(message, sizeof message, "The PDF renderer cannot be started.");
@@ -211,7 +216,8 @@ bool refuse_failed_run(pappl_job_t *job, const render_result_t &result, const st
 }
 
 // Look at the document, render it into the raster file and say whether that may print.
-bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterFd) {
+bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterFd,
+                const document_printing_t &printing) {
   const label_model_t *model = printer_model(papplJobGetPrinter(job));
   if (!copy_ppd(model->driverName, dir))
     return refuse_document(
@@ -226,11 +232,12 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     return refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
                            "No room for the PDF renderer's files in the temporary directory.");
   }
-  render_limits_t limits = {request_limits().renderSeconds, kPdfRendererBytes, kPdfRasterBytes};
+  render_limits_t limits = {printing.renderSeconds, kPdfRendererBytes, kPdfRasterBytes};
+  pdf_run_t run = {job, &printing};
   bool printable = false;
   render_result_t result =
       run_render_steps({{"/usr/bin/pdfinfo", {"-f", "1", "-l", std::to_string(kPdfMaxPages), "-"}}},
-                       {}, pdfFd, infoFd, errFd, dir, limits, job_is_canceled, job);
+                       {}, pdfFd, infoFd, errFd, dir, limits, job_is_canceled, &run);
   std::string errors = read_output(errFd);
   if (result.end == render_end_t::failed) {
     std::string said = last_line_starting(errors, "Syntax Error: ");
@@ -240,7 +247,7 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     snprintf(message, sizeof message, "The PDF document cannot be read: %s.",
              said.substr(0, 400).c_str());
     refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
-  } else if (!refuse_failed_run(job, result, errors, limits.seconds) &&
+  } else if (!refuse_failed_run(job, result, errors, printing) &&
              !refuse_beyond_bounds(job, read_pdf_facts(read_output(infoFd)))) {
     pappl_pr_options_t *printOptions = papplJobCreatePrintOptions(job, 1, false);
     std::string options = cups_options(job, printOptions);
@@ -264,8 +271,8 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
     } else {
       result = run_render_steps({{STROBANE_CUPS_SERVERBIN "/filter/pdftopdf", args},
                                  {STROBANE_CUPS_SERVERBIN "/filter/gstoraster", args}},
-                                env, pdfFd, rasterFd, errFd, dir, limits, job_is_canceled, job);
-      printable = !refuse_failed_run(job, result, read_output(errFd), limits.seconds);
+                                env, pdfFd, rasterFd, errFd, dir, limits, job_is_canceled, &run);
+      printable = !refuse_failed_run(job, result, read_output(errFd), printing);
     }
   }
   close(infoFd);
@@ -275,7 +282,8 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
 
 } // namespace
 
-bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *) {
+bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *data) {
+  const auto &printing = *static_cast<document_printing_t *>(data);
   const char *filename = papplJobGetFilename(job);
   int pdfFd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (pdfFd < 0)
@@ -294,9 +302,9 @@ bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *) {
   if (dir.empty()) {
     refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
                     "No room for the PDF renderer's files: the document cannot be rendered.");
-  } else if (render_pdf(job, pdfFd, dir, rasterFd)) {
+  } else if (render_pdf(job, pdfFd, dir, rasterFd, printing)) {
     lseek(rasterFd, 0, SEEK_SET);
-    printed = print_raster_fd(job, device, rasterFd);
+    printed = print_raster_fd(job, device, rasterFd, printing);
   }
   if (!dir.empty())
     remove_render_dir(dir);

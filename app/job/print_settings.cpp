@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/print_settings.h"
+#include "app/job/print_settings.h"
 
 #include <climits>
 #include <cmath>

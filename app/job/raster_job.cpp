@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/driver/raster_job.h"
+#include "app/job/raster_job.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,13 +9,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/driver/document_filters.h"
-#include "app/driver/page_header.h"
-#include "app/driver/print_settings.h"
-#include "app/driver/printer_output.h"
-#include "app/driver/printer_status.h"
-#include "app/driver/sent_labels.h"
-#include "app/queue/stop_signal.h"
+#include "app/document/document_filters.h"
+#include "app/document/page_header.h"
+#include "app/job/print_settings.h"
+#include "app/job/sent_labels.h"
+#include "app/job/stop_signal.h"
+#include "app/printer/printer_output.h"
+#include "app/printer/printer_status.h"
 
 namespace {
 

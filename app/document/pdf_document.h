@@ -9,7 +9,7 @@
 #include <string>
 
 // The bounds of a PDF document: its pages, each page's sides in points (50 in), what its
-// renderer may take of memory and write; its time is the server's pdf-time-limit.
+// renderer may take of memory and write; its time is the filters' renderSeconds.
 inline constexpr int kPdfMaxPages = 100;
 inline constexpr double kPdfMaxPageSide = 3600;
 inline constexpr long long kPdfRendererBytes = 1LL << 30;
@@ -34,5 +34,6 @@ pdf_facts_t read_pdf_facts(const std::string &text);
 #define STROBANE_CUPS_SERVERBIN "/usr/lib/cups"
 #endif
 
-// PAPPL's document filter for PDF: check, render and print the job's file.
+// PAPPL's document filter for PDF: check, render and print the job's file within the
+// bounds and through the raster callbacks in data, a document_printing_t.
 bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *data);
