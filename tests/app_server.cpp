@@ -276,6 +276,8 @@ answer_t print_file(const std::string &printer, const std::string &file, const c
     ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "print-speed", attrs.speed);
   if (attrs.holdUntil)
     ippAddDate(request, IPP_TAG_JOB, "job-hold-until-time", ippTimeToDate(attrs.holdUntil));
+  if (attrs.hold)
+    ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, attrs.hold);
   if (attrs.lengthMm) {
     ipp_t *size = ippNew();
     ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", 10160);

@@ -80,6 +80,7 @@ struct job_attrs_t {
   int copies = 1;
   int lengthMm = 0;     // a 4 in label this long, in its media-col; 0 for the default
   time_t holdUntil = 0; // job-hold-until-time; 0 for none
+  const char *hold = nullptr; // job-hold-until, a keyword such as "evening"
   int speed = 0;        // print-speed, hundredths of mm a second; 0 for the printer's
 };
 

@@ -86,7 +86,10 @@ std::vector<std::string> labels_out(const virtual_printer_t &printer) {
 std::vector<std::string> job_files(const std::string &spool, int printerId, int jobId) {
   std::vector<std::string> files;
   char prefix[32];
-  snprintf(prefix, sizeof prefix, "p%05dj%09d-", printerId, jobId);
+  if (jobId)
+    snprintf(prefix, sizeof prefix, "p%05dj%09d-", printerId, jobId);
+  else
+    snprintf(prefix, sizeof prefix, "p%05dj", printerId);
   if (DIR *dir = opendir(spool.c_str())) {
     while (dirent *entry = readdir(dir))
       if (strstr(entry->d_name, prefix))
@@ -335,6 +338,28 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
   EXPECT_EQ(papplPrinterGetState(again), IPP_PSTATE_STOPPED);
 }
 
+// A second system loaded as a restarted server would, from the state saved now and copies
+// of the job's spooled files (every job of the printer's for 0), in a folder of its own;
+// its spool folder in *spool.
+pappl_system_t *restart_from_saved(server_t &server, const std::string &name,
+                                   pappl_printer_t *printer, int jobId, std::string *spool) {
+  if (!save_label_state(server.system, &server.stateFile[0]))
+    return nullptr;
+  std::string dir = scratch(name);
+  *spool = dir + "/spool";
+  std::filesystem::create_directories(*spool);
+  std::string state = read_text(server.stateFile);
+  for (size_t at = 0; (at = state.find(server.spool, at)) != std::string::npos;
+       at += spool->size())
+    state.replace(at, server.spool.size(), *spool);
+  FILE *out = fopen((dir + "/app.state").c_str(), "w");
+  fputs(state.c_str(), out);
+  fclose(out);
+  for (const std::string &file : job_files(server.spool, papplPrinterGetID(printer), jobId))
+    std::filesystem::copy_file(server.spool + "/" + file, *spool + "/" + file);
+  return load_system(dir, dir + "/app.state", *spool);
+}
+
 // A server killed while a job prints leaves the job printing in its state file; the next
 // start ends it with its reason and removes its document.
 TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
@@ -353,20 +378,8 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
                           [](const std::string &name) { return name.find(".pwg") != name.npos; }));
 
   // What a kill -9 leaves: the state saved while the job prints, and the spool.
-  ASSERT_TRUE(save_label_state(server.system, &server.stateFile[0]));
-  files = job_files(server.spool, papplPrinterGetID(printer), job.jobId);
-  std::string dir = scratch("killed"), spool = dir + "/spool";
-  std::filesystem::create_directories(spool);
-  std::string state = read_text(server.stateFile);
-  for (size_t at = 0; (at = state.find(server.spool, at)) != std::string::npos; at += spool.size())
-    state.replace(at, server.spool.size(), spool);
-  FILE *out = fopen((dir + "/app.state").c_str(), "w");
-  fputs(state.c_str(), out);
-  fclose(out);
-  for (const std::string &name : files)
-    std::filesystem::copy_file(server.spool + "/" + name, spool + "/" + name);
-
-  pappl_system_t *restarted = load_system(dir, dir + "/app.state", spool);
+  std::string spool;
+  pappl_system_t *restarted = restart_from_saved(server, "killed", printer, job.jobId, &spool);
   ASSERT_NE(restarted, nullptr);
   pappl_printer_t *again =
       papplSystemFindPrinter(restarted, nullptr, papplPrinterGetID(printer), nullptr);
@@ -378,6 +391,55 @@ TEST(AppState, JobCutShortByAKillEndsWithItsReasonAtTheNextStart) {
                                           "its labels may not all have come out.");
   for (const std::string &name : job_files(spool, papplPrinterGetID(printer), job.jobId))
     EXPECT_EQ(name.find(".pwg"), std::string::npos) << "the document is still spooled: " << name;
+}
+
+// A job held until a time, or until a named part of the day, keeps its release time over a
+// restart: it comes back held, due at the same second, not released at once nor never.
+// For the named parts, the clock is moved to local noon (through TZ), when each of them is
+// still to come; libcups reads a job-hold-until-time in the local zone, so that row is
+// sent first.
+TEST(AppState, HeldJobsKeepTheirTimeOverARestart) {
+  auto [device, printer] = printer_on_virtual("later", {"--time-scale", "0"});
+  ASSERT_NE(printer, nullptr);
+  std::string doc = scratch("later.pwg");
+  write_pwg(doc, 812, 400, 203, 1, false);
+  time_t now = time(nullptr);
+  struct Row {
+    job_attrs_t attrs;
+    int jobId = 0;
+    time_t until = 0;
+  } rows[] = {{{.holdUntil = now + 4 * 3600}},
+              {{.hold = "evening"}},
+              {{.hold = "second-shift"}},
+              {{.hold = "third-shift"}}};
+  for (Row &row : rows) {
+    if (row.attrs.hold) {
+      tm utc;
+      gmtime_r(&now, &utc);
+      setenv("TZ", ("NOON" + std::to_string(utc.tm_hour - 12)).c_str(), 1);
+      tzset();
+    }
+    answer_t job = print_file("later", doc, "image/pwg-raster", row.attrs);
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+    row.jobId = job.jobId;
+    pappl_job_t *held = papplPrinterFindJob(printer, job.jobId);
+    ASSERT_NE(held, nullptr);
+    row.until = papplJobGetHoldUntil(held);
+    EXPECT_GT(row.until, time(nullptr) + 3 * 3600) << job.jobId;
+  }
+  std::string spool;
+  pappl_system_t *restarted = restart_from_saved(running_server(), "later", printer, 0, &spool);
+  ASSERT_NE(restarted, nullptr);
+  pappl_printer_t *again =
+      papplSystemFindPrinter(restarted, nullptr, papplPrinterGetID(printer), nullptr);
+  ASSERT_NE(again, nullptr);
+  for (const Row &row : rows) {
+    pappl_job_t *job = papplPrinterFindJob(again, row.jobId);
+    ASSERT_NE(job, nullptr) << row.jobId;
+    EXPECT_EQ(papplJobGetState(job), IPP_JSTATE_HELD) << row.jobId;
+    EXPECT_EQ(papplJobGetHoldUntil(job), row.until) << row.jobId;
+  }
+  EXPECT_EQ(labels_printed(device), 0);
 }
 
 // A PDF is rendered apart and printed; one of more pages than the printer takes is refused

@@ -98,6 +98,16 @@ TEST(JobOrder, AStopWaitsForJobsSendingBlocksWithinItsBoundAndRequeuesTheRest) {
       {"a job waiting for its printer", {{4, kPrinting, true, 0, false}}, 0, false, {4}},
       {"a streamed job waiting for its printer", {{4, kPrinting, false, 0, false}}, 0, false, {}},
       {"both", {{4, kPrinting, true, 0, false}, {5, kPrinting, true, 0, true}}, 0, true, {4}},
+      {"a job parked with its blocks out",
+       {{6, kPrinting, true, 0, true, false, true}},
+       0,
+       false,
+       {6}},
+      {"a parked job and one still sending",
+       {{6, kPrinting, true, 0, true, false, true}, {7, kPrinting, true, 0, true}},
+       0,
+       true,
+       {6}},
   };
   for (const Case &c : cases) {
     stop_plan_t plan = plan_stop(c.jobs, c.stopping);

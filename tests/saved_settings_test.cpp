@@ -37,6 +37,13 @@ TEST(SavedSettings, EachPrinterLineReadsBackAsWritten) {
     ASSERT_TRUE(read_saved_printer_line(c.line, &read)) << c.line;
     EXPECT_TRUE(same(read, c.printer)) << c.line;
   }
+  const char kResume[] = "resume printer=3 job=117 blocks=4\n";
+  EXPECT_EQ(saved_resume_line({3, 117, 4}), kResume);
+  resume_point_t point{};
+  ASSERT_TRUE(read_resume_line(kResume, &point));
+  EXPECT_EQ(point.printerId, 3);
+  EXPECT_EQ(point.jobId, 117);
+  EXPECT_EQ(point.blocks, 4);
 }
 
 TEST(SavedSettings, LinesOfAnotherShapeAreSkipped) {
@@ -47,6 +54,14 @@ TEST(SavedSettings, LinesOfAnotherShapeAreSkipped) {
     saved_printer_t read{};
     EXPECT_FALSE(read_saved_printer_line(line, &read)) << line;
   }
+  for (const char *line : {"resume printer=1 job=2\n", "resume printer=1 job=2 blocks=-1\n",
+                           "resume printer=1 job=2 blocks=3 x\n",
+                           "1 speed=10160 darkness=53 left-default=0 left-ready=0 paused=0\n"}) {
+    resume_point_t read{};
+    EXPECT_FALSE(read_resume_line(line, &read)) << line;
+  }
+  saved_printer_t printer{};
+  EXPECT_FALSE(read_saved_printer_line("resume printer=1 job=2 blocks=3\n", &printer));
 }
 
 } // namespace

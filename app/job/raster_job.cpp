@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/job/raster_job.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include "app/document/document_filters.h"
 #include "app/document/page_header.h"
 #include "app/job/print_settings.h"
+#include "app/job/resume_point.h"
 #include "app/job/sent_labels.h"
 #include "app/job/stop_signal.h"
 #include "app/printer/printer_output.h"
@@ -61,7 +63,22 @@ struct label_job_t {
   bool holding;
   label_capture_t held;
   bool sentLabels; // some of the job's bytes went to the printer
+  // A job put back in the queue by a stop leaves out the blocks that came out before it.
+  int skipBlocks;   // still to leave out
+  int resumedFrom;  // left out at this start
+  int blocksPrinted; // sent whole with their PRINT line in this run
+  std::atomic<bool> parked; // waits for the stop to put it back in the queue
 };
+
+// The watch a block about to be sent goes through; null for a block that came out before
+// the stop that put the job back in the queue, which is not sent again.
+printer_watch_t *next_block_watch(label_job_t *state) {
+  if (state->skipBlocks > 0) {
+    state->skipBlocks--;
+    return nullptr;
+  }
+  return &state->watch;
+}
 
 // Append a block's bytes to the block file; the first failure stays in file->error.
 void write_to_file(block_file_t *file, const void *data, size_t size) {
@@ -120,17 +137,66 @@ int open_block_file(pappl_job_t *job) {
 
 } // namespace
 
+namespace {
+
+// Where a job stopped now would pick up after the next start: the blocks that came out.
+// False when that cannot be told: a printer that cannot answer, or one gone with a block
+// of several labels of which some may have come out; *later when the printer may still
+// report the block in doubt out, so that the point is known once it has.
+bool find_resume_point(const label_job_t *state, int *blocks, bool *later) {
+  const printer_watch_t &watch = state->watch;
+  *later = false;
+  if (!state->sentLabels) {
+    *blocks = state->resumedFrom;
+    return true;
+  }
+  if (!watch.asking || !watch.failure.empty())
+    return false;
+  int doubtful = watch.unconfirmedLabels > 0 ? 1 : 0;
+  bool away = watch.gone;
+  if (doubtful && (!away || watch.unconfirmedLabels > 1)) {
+    *later = !away;
+    return false;
+  }
+  // A lost block of one label is sent again after the restart, as it would be when the
+  // printer came back.
+  *blocks = state->resumedFrom + state->blocksPrinted - doubtful;
+  return true;
+}
+
+} // namespace
+
 bool job_is_stopping(pappl_job_t *job) {
   if (papplJobIsCanceled(job))
     return true;
   if (!stop_requested() && !papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job))))
     return false;
-  // A spooled job of which nothing went to the printer prints whole after the next start:
-  // it waits here until the stop has put it back in the queue and ended the server.
-  if (papplJobGetFilename(job) && !job_sent_labels(job))
-    for (;;)
-      pause();
-  return true;
+  // A spooled job prints the rest of its blocks after the next start: it waits here until
+  // the stop has put it back in the queue and ended the server. A streamed job has no
+  // document to print again; one whose labels in doubt cannot be told ends here.
+  auto *state = static_cast<label_job_t *>(papplJobGetData(job));
+  int blocks = 0;
+  bool later = false;
+  if (!papplJobGetFilename(job))
+    return true;
+  if (state && !find_resume_point(state, &blocks, &later))
+    return !later;
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  note_resume_point(papplPrinterGetID(printer), papplJobGetID(job), blocks);
+  if (blocks > 0)
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                "Stopped after its first %d blocks came out: it prints the rest after the next "
+                "start.",
+                blocks);
+  if (state)
+    state->parked = true;
+  for (;;)
+    pause();
+}
+
+bool job_is_parked(pappl_job_t *job) {
+  auto *state = static_cast<label_job_t *>(papplJobGetData(job));
+  return state && state->parked;
 }
 
 namespace {
@@ -184,9 +250,11 @@ void end_block(pappl_job_t *job, label_job_t *state, pappl_device_t *device,
   if (printed)
     write_label_print(&sink, &image);
   papplDeviceFlush(device);
-  if (printed && capture->watch)
+  if (printed && capture->watch) {
     note_block_sent(&state->watch, capture->kept ? capture->block : std::string(), image.copies,
                     page, state->doc.pageHeight, state->doc.speed);
+    state->blocksPrinted++;
+  }
   keep_last_label(papplJobGetPrinter(job), job, page,
                   capture->kept ? std::move(capture->block) : std::string());
 }
@@ -206,14 +274,15 @@ bool send_further_copies(pappl_job_t *job, label_job_t *state, pappl_device_t *d
     for (const kept_block_t &kept : state->file.blocks) {
       if (!wait_for_printer(&state->watch, job, device, job_is_stopping))
         return true;
-      label_capture_t capture = {job, device, &state->watch, {}, true, nullptr};
+      label_capture_t capture = {job, device, next_block_watch(state), {}, true, nullptr};
       if (!read_kept_block(&state->file, kept, &capture.block)) {
         char message[256];
         snprintf(message, sizeof message, "The copies cannot be collated: %s.", strerror(errno));
         report_job_error(job, message);
         return false;
       }
-      send_block_bytes(&state->watch, job, device, capture.block.data(), capture.block.size());
+      if (capture.watch)
+        send_block_bytes(capture.watch, job, device, capture.block.data(), capture.block.size());
       label_image_t image = kept.image;
       image.copies = 1;
       end_block(job, state, device, &capture, image, kept.page);
@@ -270,7 +339,7 @@ bool finish_page(pappl_job_t *job, label_job_t *state, pappl_device_t *device, u
     sent = false;
   } else {
     block_file_t *file = state->collatedCopies > 1 ? &state->file : nullptr;
-    label_capture_t capture = {job, device, &state->watch, {}, true, file};
+    label_capture_t capture = {job, device, next_block_watch(state), {}, true, file};
     off_t start = state->file.size;
     start_capture(&capture, state->page.image);
     size_printer_buffer(device, capture.block.capacity());
@@ -332,6 +401,11 @@ label_job_t *begin_job(pappl_job_t *job, const pappl_pr_options_t *options) {
   set_label_doc_from_job(&state->doc, options, requested, model->resolution);
   set_label_finishing(&state->doc, printer, options);
   state->head = model_head(model);
+  state->skipBlocks = state->resumedFrom = resume_point(papplPrinterGetID(printer), papplJobGetID(job));
+  if (state->skipBlocks > 0)
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                "Resumed: its first %d blocks came out before the application stopped.",
+                state->skipBlocks);
   const char *format = papplJobGetFormat(job);
   bool ownCopies = is_raster_format(format) || (format && !strcmp(format, "application/pdf"));
   state->copies = ownCopies && options->copies > 1 ? options->copies : 1;
@@ -403,6 +477,7 @@ bool end_label_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
   if (state->file.fd >= 0)
     close(state->file.fd);
   free_label_page(&state->page);
+  forget_resume_point(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job));
   delete state;
   papplJobSetData(job, nullptr);
   return copied;

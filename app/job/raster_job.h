@@ -24,9 +24,14 @@ bool end_label_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
 
 // Whether the job is cancelled or the application is stopping: it stops at the next block
 // boundary, since PAPPL would otherwise finish every page of it before it exits. A
-// spooled job of which nothing went to the printer waits here for the stop to end the
-// server, to print whole after the next start.
+// spooled job whose printer has reported out every block sent (or lost the last one, of
+// one label) waits here, parked, for the stop to put it back in the queue and end the
+// server: it prints the rest after the next start. One whose last block is still coming
+// out is not stopped until it is out; one that cannot say which labels came out stops.
 bool job_is_stopping(pappl_job_t *job);
+
+// Whether the job waits, parked, for the stop to put it back in the queue.
+bool job_is_parked(pappl_job_t *job);
 
 // Whether some of the job's bytes have gone to its printer.
 bool job_sent_labels(pappl_job_t *job);

@@ -61,10 +61,10 @@ stop_plan_t plan_stop(const std::vector<queued_job_t> &jobs, double stoppingSeco
     if (job.state != IPP_JSTATE_PROCESSING)
       continue;
     // A streamed job has no document to print again: it ends by itself, with the reason.
-    if (job.sending)
-      plan.wait = plan.wait || stoppingSeconds < kStopWaitSeconds;
-    else if (job.spooled)
+    if (job.parked || (job.spooled && !job.sending))
       plan.requeue.push_back(job.id);
+    else if (job.sending)
+      plan.wait = plan.wait || stoppingSeconds < kStopWaitSeconds;
   }
   return plan;
 }

@@ -15,6 +15,7 @@ struct queued_job_t {
   time_t holdUntil;       // when a held job is due; 0 when held indefinitely
   bool sending = false;   // the driver has begun sending its blocks to the printer
   bool receiving = false; // its document is in the spool but not yet checked whole
+  bool parked = false;    // stopped by the application, to print the rest after the next start
 };
 
 // What else decides the printer's turn.
@@ -39,9 +40,9 @@ bool raster_job_may_stream(int id, bool held, const std::vector<queued_job_t> &o
 // block: a printer that takes its data slowly, or not at all, holds the stop no longer.
 inline constexpr double kStopWaitSeconds = 10.0;
 
-// What a stop does with a printer's jobs: waits for those that send their blocks, within
-// the bound, and puts back in the queue the spooled ones that wait for their printer
-// (processing, nothing sent), to print whole after the next start.
+// What a stop does with a printer's jobs: puts back in the queue the spooled ones that
+// have parked (their blocks out, or their printer away) or sent nothing yet, to print the
+// rest after the next start, and waits, within the bound, for those still sending.
 struct stop_plan_t {
   bool wait;
   std::vector<int> requeue;

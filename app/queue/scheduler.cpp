@@ -54,7 +54,7 @@ void add_job(pappl_job_t *job, void *data) {
   // The driver keeps its state on a job from its first block to its end.
   list->jobs.push_back({papplJobGetID(job), state, papplJobGetFilename(job) != nullptr,
                         state == IPP_JSTATE_HELD ? papplJobGetHoldUntil(job) : 0,
-                        job_sent_labels(job)});
+                        job_sent_labels(job), false, job_is_parked(job)});
 }
 
 std::vector<queued_job_t> active_jobs(pappl_printer_t *printer, pappl_job_t *self) {

@@ -29,15 +29,27 @@ void append_printer_line(pappl_printer_t *printer, void *text) {
                           papplPrinterIsPaused(printer)}));
 }
 
-// The settings of every printer, one line each.
+// The settings of every printer, one line each, then where each job put back in the
+// queue by a stop picks up.
 std::string settings_text(pappl_system_t *system) {
   std::string text;
   papplSystemIteratePrinters(system, append_printer_line, &text);
+  for (const resume_point_t &point : resume_points()) {
+    pappl_printer_t *printer = papplSystemFindPrinter(system, nullptr, point.printerId, nullptr);
+    pappl_job_t *job = printer ? papplPrinterFindJob(printer, point.jobId) : nullptr;
+    if (job && papplJobGetState(job) < IPP_JSTATE_STOPPED)
+      text += saved_resume_line(point);
+  }
   return text;
 }
 
 // Apply one printer's saved line.
 void apply_printer_line(pappl_system_t *system, const char *line) {
+  resume_point_t point;
+  if (read_resume_line(line, &point)) {
+    note_resume_point(point.printerId, point.jobId, point.blocks);
+    return;
+  }
   saved_printer_t saved;
   if (!read_saved_printer_line(line, &saved))
     return;
@@ -86,6 +98,22 @@ bool read_saved_printer_line(const char *line, saved_printer_t *printer) {
       (paused != 0 && paused != 1) || (line[end] && line[end] != '\n'))
     return false;
   printer->paused = paused == 1;
+  return true;
+}
+
+std::string saved_resume_line(const resume_point_t &point) {
+  char line[128];
+  snprintf(line, sizeof line, "resume printer=%d job=%d blocks=%d\n", point.printerId,
+           point.jobId, point.blocks);
+  return line;
+}
+
+bool read_resume_line(const char *line, resume_point_t *point) {
+  int end = 0;
+  if (sscanf(line, "resume printer=%d job=%d blocks=%d%n", &point->printerId, &point->jobId,
+             &point->blocks, &end) != 3 ||
+      point->blocks < 0 || (line[end] && line[end] != '\n'))
+    return false;
   return true;
 }
 

@@ -9,7 +9,9 @@
 # to the virtual printer and started again, the job that was printing ends aborted with a
 # reason that says so and its document leaves the spool, a later job prints, and a
 # waiting job can be cancelled. Stopped while a job waits for a printer that is away, it
-# ends within seconds and the job prints after the next start. A printer that never reads
+# ends within seconds and the job prints after the next start; stopped after a printer
+# went away in the middle of a job, the job prints the labels that had not come out after
+# the next start, and no other. A printer that never reads
 # is given up on after 10 s, with the reason, and shows offline.
 if [ "$(id -u)" != 0 ]; then
   echo "skipped: the server must run as an account of its own, which only root can start"
@@ -177,6 +179,55 @@ stopped_waiting_for_printer() {
   echo "faults: a stop while a job waits for its printer ends at once, and the job prints later"
 }
 
+# Stop the server while a job of six collated labels waits for its printer, which went
+# away after two: the job is not completed by the stop, stays queued, and after the next
+# start prints the four labels that had not come out, and no other.
+stopped_mid_job_printer_away() {
+  local vport vprinter_pid job got
+  mkdir -p "$work/half/spool"
+  start_virtual_printer "$vprinter" "$work" /dev/null --time-scale 1 --buffer 64K
+  stall_pids=$vprinter_pid
+  start_printer_app "$work/$name" "$work/half" -o server-options=no-tls
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  "$work/$name" add -d half -m strb203 -v "socket://127.0.0.1:$vport" ||
+    fail "could not add the virtual printer"
+  "$sample" "$work/three.pwg" 3 812 406 1 pwg
+  job_test copies=2 >"$work/two.test"
+  job=$(ipptool -t -d filetype=image/pwg-raster -f "$work/three.pwg" "$uri/half" \
+    "$work/two.test" | sed -n 's/^ *job-id (integer) = //p')
+  [ -n "$job" ] || fail "the job of six labels was not taken"
+  for _ in $(seq 150); do
+    grep -q "^label 2 " "$work/virtual.out" && break
+    sleep 0.1
+  done
+  kill -KILL "$vprinter_pid"
+  wait "$vprinter_pid" 2>/dev/null || true
+  mv "$work/virtual.out" "$work/virtual-before.out"
+  for _ in $(seq 100); do
+    grep -q "Waiting for the printer: it cannot be reached" "$work/half/app.log" && break
+    sleep 0.1
+  done
+  stop "$app_pid"
+  app_pid=
+  grep -q "Completed" "$work/half/app.log" && fail "the stop completed the job"
+  start_virtual_printer "$vprinter" "$work" /dev/null --time-scale 0 --port "$vport"
+  stall_pids=$vprinter_pid
+  start_printer_app "$work/$name" "$work/half" -o server-options=no-tls
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  wait_test 0.2 300 >"$work/wait.test"
+  got=$(ipptool -t -d job="$job" "$uri/half" "$work/wait.test" 2>&1) || true
+  [[ "$got" == *"job-state (enum) = completed"* ]] ||
+    fail "the job left by the stop did not complete: $(job_said half "$job")"
+  [ "$(grep -c "^label " "$work/virtual-before.out")" = 2 ] &&
+    [ "$(grep -c "^label " "$work/virtual.out")" = 4 ] ||
+    fail "labels before the stop and after: $(grep -c "^label " "$work/virtual-before.out")," \
+      "$(grep -c "^label " "$work/virtual.out"), not 2 and 4"
+  kill "$vprinter_pid"
+  wait "$vprinter_pid" 2>/dev/null || true
+  stall_pids=
+  echo "faults: a job whose printer went away keeps its place over a stop and prints the rest"
+}
+
 # A printer that takes the connection and never reads: the job is given up on with the
 # reason once the printer has taken no data for 10 s, and the printer shows offline.
 silent_printer() {
@@ -271,6 +322,8 @@ part_faults() {
   killed_mid_job
   faults_clean
   stopped_waiting_for_printer
+  faults_clean
+  stopped_mid_job_printer_away
   faults_clean
   silent_printer
 }
