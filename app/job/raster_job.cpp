@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/job/raster_job.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -67,8 +68,12 @@ struct label_job_t {
   int skipBlocks;   // still to leave out
   int resumedFrom;  // left out at this start
   int blocksPrinted; // sent whole with their PRINT line in this run
-  std::atomic<bool> parked; // waits for the stop to put it back in the queue
 };
+
+// The jobs that wait for the stop to put them back in the queue; asked from the stop's
+// thread, so kept apart from the jobs' own state, which ends with them.
+std::mutex g_parkedLock;
+std::set<const pappl_job_t *> g_parked;
 
 // The watch a block about to be sent goes through; null for a block that came out before
 // the stop that put the job back in the queue, which is not sent again.
@@ -188,15 +193,17 @@ bool job_is_stopping(pappl_job_t *job) {
                 "Stopped after its first %d blocks came out: it prints the rest after the next "
                 "start.",
                 blocks);
-  if (state)
-    state->parked = true;
+  {
+    std::lock_guard<std::mutex> lock(g_parkedLock);
+    g_parked.insert(job);
+  }
   for (;;)
     pause();
 }
 
 bool job_is_parked(pappl_job_t *job) {
-  auto *state = static_cast<label_job_t *>(papplJobGetData(job));
-  return state && state->parked;
+  std::lock_guard<std::mutex> lock(g_parkedLock);
+  return g_parked.count(job) > 0;
 }
 
 namespace {
