@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "app/document/document_filters.h"
 #include "app/job/label_driver.h"
@@ -14,6 +16,7 @@
 #include "app/server/app_name.h"
 #include "app/server/request_limits.h"
 #include "app/server/saved_settings.h"
+#include "app/server/server_lock.h"
 #include "app/server/state_file.h"
 #include "app/web/label_handling.h"
 #include "app/web/last_label.h"
@@ -36,6 +39,38 @@ void set_up_printer(pappl_printer_t *printer, void *data) {
   set_up_label_printer(printer, data);
   add_last_label_page(printer);
   add_device_actions_page(printer);
+}
+
+// Listen on the loopback addresses always, and on another address only when the
+// administrator names one ("*" for every address, loopback included), each on every
+// address it has; then on the local socket, where its clients look for it (PAPPL then
+// adds no other), shared with the admin group alone. False, with the reason on standard
+// error, when one cannot be listened on, as when another server has the port.
+bool listen_for_clients(pappl_system_t *system, const char *listen, int port,
+                        const std::string &socketPath) {
+  share_local_socket(system);
+  std::vector<const char *> names;
+  if (!listen || strcmp(listen, "*"))
+    names.push_back("localhost");
+  if (listen)
+    names.push_back(listen);
+  for (const char *name : names) {
+    if (papplSystemAddListeners(system, name))
+      continue;
+    // PAPPL's failed listen leaves its reason as libcups's last error.
+    std::string reason = cupsLastErrorString();
+    pid_t holder = process_listening_on(port);
+    std::string by =
+        holder ? "; process " + std::to_string(static_cast<long>(holder)) + " listens on that port"
+               : "";
+    fprintf(stderr, "%s: Unable to listen on '%s' port %d: %s%s.\n", kAppName, name, port,
+            reason.c_str(), by.c_str());
+    return false;
+  }
+  if (papplSystemAddListeners(system, socketPath.c_str()))
+    return true;
+  fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, socketPath.c_str());
+  return false;
 }
 
 } // namespace
@@ -87,12 +122,31 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     spool = settings->account.spoolDirectory;
   const char *log = cupsGetOption("log-file", num_options, options);
   const char *listen = cupsGetOption("listen-hostname", num_options, options);
+  static char stateFile[1024];
+  if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
+    snprintf(stateFile, sizeof stateFile, "%s", value);
+  else if (settings->account.isService)
+    snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
+  else
+    default_state_file(stateFile, sizeof stateFile);
+  std::string socketPath = settings->account.socketPath[0]
+                               ? settings->account.socketPath
+                               : local_socket_path(settings->account.baseName, getuid());
+  // Before the state is read and the socket bound (binding it would take another server's
+  // over): a second server that shares one of them does not start.
+  if (!lock_server_files({stateFile, spool ? spool : "", socketPath}, &settings->locks))
+    return nullptr;
+
   // Passwords are checked by the access policy's callback, not by PAPPL's own PAM code.
   pappl_system_t *system =
       papplSystemCreate(soptions, "Strobane Label Printers", port, "_print,_universal", spool,
                         log ? log : "-", level, nullptr, false);
-  if (!system)
+  if (!system || !listen_for_clients(system, listen, port, socketPath) ||
+      !keep_files_private(stateFile, spool)) {
+    papplSystemDelete(system);
+    unlock_server_files(&settings->locks);
     return nullptr;
+  }
   // The filters print through the job's raster callbacks for as long as the system runs.
   static document_printing_t printing;
   printing = label_document_printing(limits.renderSeconds);
@@ -101,38 +155,11 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   guard_web_forms(system);
   schedule_label_jobs(system);
   limit_documents(system);
-
-  // The loopback addresses always; another address only when the administrator names
-  // one ("*" for every address, loopback included). The service account's local socket
-  // goes where its clients look for it, and PAPPL then adds no other; every local socket
-  // is shared with the admin group alone.
-  share_local_socket(system);
-  bool listening = (listen && !strcmp(listen, "*")) || papplSystemAddListeners(system, "localhost");
-  if (listening && listen)
-    listening = papplSystemAddListeners(system, listen);
-  if (listening && settings->account.socketPath[0])
-    listening = papplSystemAddListeners(system, settings->account.socketPath);
-  if (!listening) {
-    fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, listen ? listen : "localhost");
-    papplSystemDelete(system);
-    return nullptr;
-  }
   papplSystemSetPrinterDrivers(system, kModelCount, label_driver_list(), pick_label_driver,
                                set_up_printer, describe_label_driver, nullptr);
   add_web_strings(system);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
 
-  static char stateFile[1024];
-  if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
-    snprintf(stateFile, sizeof stateFile, "%s", value);
-  else if (settings->account.isService)
-    snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
-  else
-    default_state_file(stateFile, sizeof stateFile);
-  if (!keep_files_private(stateFile, spool)) {
-    papplSystemDelete(system);
-    return nullptr;
-  }
   papplSystemLoadState(system, stateFile);
   name_dropped_printers(system, stateFile);
   end_jobs_cut_short(system);

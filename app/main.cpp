@@ -50,7 +50,11 @@ int main(int argc, char *argv[]) {
   static server_settings_t settings;
   settings.line = &line;
   name_service_account(argv[0], &settings.account);
-  return papplMainloop(static_cast<int>(line.arguments.size()), arguments.data(), kVersion, nullptr,
-                       kModelCount, label_driver_list(), pick_label_driver, describe_label_driver,
-                       nullptr, nullptr, create_label_system, nullptr, &settings);
+  int status =
+      papplMainloop(static_cast<int>(line.arguments.size()), arguments.data(), kVersion, nullptr,
+                    kModelCount, label_driver_list(), pick_label_driver, describe_label_driver,
+                    nullptr, nullptr, create_label_system, nullptr, &settings);
+  // The server has ended: its socket and lock files go, so the next server finds neither.
+  unlock_server_files(&settings.locks);
+  return status;
 }

@@ -121,6 +121,10 @@ pappl_system_t *make_system(const std::string &dir, const std::string &stateFile
   auto *server = new server_settings_t{};
   server->line = line;
   name_service_account("strobane-printer-app", &server->account);
+  // Its local socket in its folder: the installed service's, and the other tests' beside
+  // this one, keep theirs.
+  snprintf(server->account.socketPath, sizeof server->account.socketPath, "%s/app.sock",
+           dir.c_str());
   mkdir(spool.c_str(), 0700);
   return create_label_system(count, options, server);
 }

@@ -39,14 +39,12 @@ bool is_copy_count(const char *text) {
   return count >= 1 && count <= kMaxCopies;
 }
 
-// The local server's socket paths: PAPPL's temporary folder for a user's own server,
-// /run for root's.
+// The local server's socket paths: this user's own server's, then root's.
 std::vector<std::string> socket_paths(const char *baseName) {
   std::vector<std::string> paths;
   if (getuid() != 0)
-    paths.push_back(std::string(papplGetTempDir()) + "/" + baseName +
-                    std::to_string(static_cast<int>(getuid())) + ".sock");
-  paths.push_back(std::string("/run/") + baseName + ".sock");
+    paths.push_back(local_socket_path(baseName, getuid()));
+  paths.push_back(local_socket_path(baseName, 0));
   return paths;
 }
 
@@ -104,6 +102,13 @@ command_line_t read_command_line(int argc, char *argv[]) {
                      is_one_of(line.subcommand, kServerSubcommands,
                                sizeof kServerSubcommands / sizeof *kServerSubcommands);
   return line;
+}
+
+std::string local_socket_path(const char *baseName, uid_t uid) {
+  if (uid == 0)
+    return std::string("/run/") + baseName + ".sock";
+  return std::string(papplGetTempDir()) + "/" + baseName + std::to_string(static_cast<long>(uid)) +
+         ".sock";
 }
 
 bool local_server_answers(const char *baseName) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // What the command line asks for, as the system callback needs to know it.
@@ -22,6 +23,10 @@ inline constexpr int kMaxCopies = 999;
 // "options" sub-command lists, so both become "-o copies=N"; a count that is no number
 // from 1 to kMaxCopies, which PAPPL would print once, is an error.
 command_line_t read_command_line(int argc, char *argv[]);
+
+// The local socket of uid's server under the program's name, where PAPPL's main loop puts
+// it: PAPPL's temporary folder for a user's own server, /run for root's.
+std::string local_socket_path(const char *baseName, uid_t uid);
 
 // True when the local server's socket answers, for this user or for root; PAPPL would
 // otherwise start a server with the default settings behind the command's back.

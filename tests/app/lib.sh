@@ -38,6 +38,18 @@ stop() {
   done
   kill -KILL "$pid" 2>/dev/null || true
 }
+# A server removes its local socket and lock files when it ends; one that was killed leaves
+# them, and one that ran as an account of its own its folder, under /run (root) or in the
+# temporary folder, named after the name it ran under: one of the test's links.
+remove_runtime_files() {
+  local link base tmp=${TMPDIR:-/tmp}
+  for link in "$work/$name"*; do
+    [ -L "$link" ] || continue
+    base=$(basename "$link")
+    rm -rf "/run/$base" "/run/$base.sock" "/run/$base.sock.lock" "$tmp/$base$(id -u).sock" \
+      "$tmp/$base$(id -u).sock.lock" 2>/dev/null || true
+  done
+}
 stall_pids=
 # What a part sets up beyond its work directory and servers, undone on the way out.
 undo_part=:
@@ -47,6 +59,7 @@ cleanup() {
   $undo_part
   [ -z "$cupsd_pid" ] || stop "$cupsd_pid"
   [ -z "$app_pid" ] || stop "$app_pid"
+  remove_runtime_files
   # A failed run leaves its logs and device streams where ctest's caller can read them.
   if [ "$status" != 0 ] && [ "$status" != 77 ] && [ -n "${STROBANE_E2E_FAILED:-}" ]; then
     local kept="$STROBANE_E2E_FAILED/$part"
