@@ -129,6 +129,17 @@ EOF
       fail "the refused job $id left its document in the spool"
     echo "document past the limit${how:+ (chunked)}: refused, nothing left in the spool"
   done
+  # submit fails with the server's reason for a document refused, or a job that ended,
+  # while it was sent (a raster page that the free printer streams, here).
+  local got
+  while IFS='|' read -r file want; do
+    ! got=$("$work/$name" submit -d label "$work/$file" 2>&1) || fail "submit $file succeeded: $got"
+    [[ "$got" == *"Unable to print '$work/$file': $want" ]] || fail "submit $file: $got"
+    echo "submit $file: failed with \"$want\""
+  done <<'EOF'
+noise.png|The document is larger than this server's limit of 256 KiB.
+huge.pwg|The page is 100000 dots wide; the print head is 832 dots wide.
+EOF
   print_job after-big label "$work/white.png" image/png
   [ "$state" = completed ] || fail "after-big: the spooled job after it is $state"
   print_job after-big-raster label "$work/page.pwg" image/pwg-raster
