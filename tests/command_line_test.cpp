@@ -48,6 +48,8 @@ TEST(CommandLine, CopiesBecomeAnOptionAndTheSubcommandSaysWhatItNeeds) {
        false,
        true},
       {{"app", "-d", "server", "jobs"}, "app -d server jobs", "jobs", false, true},
+      {{"app", "status"}, "app status", "status", false, true},
+      {{"app", "shutdown"}, "app shutdown", "shutdown", false, true},
       {{"app", "status", "-u", "ipp://host/ipp/print"},
        "app status -u ipp://host/ipp/print",
        "status",

@@ -15,9 +15,9 @@ namespace {
 const char *const kSubcommands[] = {
     "add",     "autoadd", "cancel",   "default", "delete", "devices",  "drivers", "jobs",  "modify",
     "options", "pause",   "printers", "resume",  "server", "shutdown", "status",  "submit"};
-const char *const kServerSubcommands[] = {"add",    "autoadd",  "cancel", "default",
-                                          "delete", "jobs",     "modify", "options",
-                                          "pause",  "printers", "resume", "submit"};
+const char *const kServerSubcommands[] = {"add",    "autoadd",  "cancel",  "default", "delete",
+                                          "jobs",   "modify",   "options", "pause",   "printers",
+                                          "resume", "shutdown", "status",  "submit"};
 
 // The options that take the next argument as their value.
 bool takes_value(const char *argument) {

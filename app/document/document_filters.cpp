@@ -14,11 +14,29 @@
 
 namespace {
 
-// A job whose document was typed as nothing the printer takes (a text file, say).
+const char kUnsupportedDocument[] =
+    "Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG.";
+
+// The formats the filters below and PAPPL's JPEG decoder print.
+const char *const kTakenFormats[] = {"application/pdf", "image/pwg-raster", "image/urf",
+                                     "image/png", "image/jpeg"};
+
+// PAPPL asks for each document's format, typed by its first bytes when sent as
+// application/octet-stream (null when they are nothing known), before it makes a job:
+// anything else would be taken, then end its job, which CUPS shows as completed.
+bool take_document_format(pappl_client_t *client, const char *format, void *) {
+  for (const char *taken : kTakenFormats)
+    if (format && !strcmp(format, taken))
+      return true;
+  papplClientRespondIPP(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, "%s",
+                        kUnsupportedDocument);
+  return false;
+}
+
+// A job in the driver's own format: take_document_format refuses requests in it, so only
+// a job restored from the spool has it.
 bool refuse_unknown_document(pappl_job_t *job, pappl_device_t *, void *) {
-  return refuse_document(
-      job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-      "Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG.");
+  return refuse_document(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, kUnsupportedDocument);
 }
 
 // Refuse an image beyond the bound with its size; false when it is within it.
@@ -125,6 +143,7 @@ void add_label_filters(pappl_system_t *system, document_printing_t *printing) {
   papplSystemAddMIMEFilter(system, "image/pwg-raster", kLabelNativeFormat, print_raster_file,
                            printing);
   papplSystemAddMIMEFilter(system, "image/urf", kLabelNativeFormat, print_raster_file, printing);
+  papplSystemSetFormatCallback(system, take_document_format, nullptr);
 
   if (!render_writes_confined())
     papplLog(system, PAPPL_LOGLEVEL_WARN,

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // The documents the printer application takes besides raster: PNG labels decoded here,
 // JPEG by PAPPL, PDF by CUPS's own filters in a separate process, both within one memory bound that
-// a job beyond it is told of; anything else ends its job with a reason.
+// a job beyond it is told of; anything else is refused before it becomes a job.
 #pragma once
 
 #include <pappl/pappl.h>
 
-// The driver's own format: no document arrives in it, so a job typed as nothing else
-// ends with a reason instead of reaching the printer as it is.
+// The driver's own format: no document is taken in it, so a job restored in it ends with
+// a reason instead of reaching the printer as it is.
 inline constexpr char kLabelNativeFormat[] = "application/octet-stream";
 
 // The largest image a job may hold, in pixels, and the largest side: decoded to gray,
@@ -38,6 +38,6 @@ struct document_printing_t {
   int renderSeconds;       // the time one PDF document may take to render
 };
 
-// Add the document filters and the image bound to a system that is not running yet; the
-// filters print through printing, which outlives the system.
+// Add the document filters, the formats taken and the image bound to a system that is not
+// running yet; the filters print through printing, which outlives the system.
 void add_label_filters(pappl_system_t *system, document_printing_t *printing);

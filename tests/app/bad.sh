@@ -1,7 +1,8 @@
 #!/bin/bash
 # SPDX-License-Identifier: Apache-2.0
 # Truncated, oversized and unconvertible pages end aborted, and the next job prints; half
-# requests are closed, and a document past the size limit is refused.
+# requests are closed, and a document past the size limit or in a format the printer does
+# not take is refused.
 # shellcheck source=tests/app/lib.sh
 . "$(dirname "$0")/lib.sh"
 
@@ -22,6 +23,9 @@ part_bad() {
   pgmmake 1 8193 10 | pnmtojpeg >"$work/wide.jpg"
   printf '%%PDF-1.4\n%%%%EOF\n' >"$work/doc.pdf"
   echo "SHIP TO: nowhere" >"$work/text"
+  printf '%%!PS-Adobe-3.0\n72 72 moveto (SHIP TO) show showpage\n' >"$work/label.ps"
+  printf 'GIF89a\1\0\1\0\0\0\0;' >"$work/dot.gif"
+  pgmmake 0 200 100 | pnmtojpeg >"$work/black.jpg"
   # A label of noise that does not compress, cut at 20 KB and at 177 bytes, and an
   # image just over the pixel bound.
   python3 - "$work" <<'PY'
@@ -66,12 +70,72 @@ recursionpdf|recursion.pdf|application/pdf|0|The PDF document cannot be rendered
 cutpdf|cut.pdf|application/pdf|0|The PDF document cannot be read: Couldn't read xref table.
 externalpdf|external.pdf|application/pdf|0|The PDF document draws from a file outside itself, which the printer does not read.
 javascriptpdf|javascript.pdf|application/pdf|0|The PDF document carries JavaScript, which the printer does not run.
-text|text|application/octet-stream|0|Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG.
+octetpdf|doc.pdf|application/octet-stream|0|The PDF document cannot be read: Couldn't read xref table.
 cut20k|cut20k.png|image/png|0|The PNG image cannot be read
 cut177|cut177.png|image/png|0|The PNG image cannot be read
 bigimage|bigimage.png|image/png|0|The PNG image is 4097x4097 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 widejpeg|wide.jpg|image/jpeg|0|The JPEG image is 8193x10 pixels; the printer takes at most 16777216 pixels, 8192 a side.
 EOF
+  # A document in a format the printer does not take, declared or typed by its first bytes,
+  # is refused before a job is made. Validate-Job carries no document to type, so it is
+  # asked of declared formats only.
+  local first=$last_job operations operation document
+  want="Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG."
+  while IFS='|' read -r file format operations; do
+    for operation in $operations; do
+      document=(-f "$work/$file")
+      [ "$operation" != Validate-Job ] || document=()
+      python3 "$data/ipp_request.py" "$uri/label" "$operation" "${document[@]}" \
+        requesting-user-name:name=tester "document-format:mimeMediaType=$format" >"$work/refused.out"
+      if ! grep -qx "status client-error-document-format-not-supported" "$work/refused.out" ||
+        ! grep -qxF "status-message = $want" "$work/refused.out" ||
+        grep -q "^job-id = " "$work/refused.out"; then
+        fail "$operation of $file as $format: $(cat "$work/refused.out")"
+      fi
+      echo "$operation of $file as $format: refused"
+    done
+  done <<'EOF'
+label.ps|application/postscript|Print-Job Validate-Job
+label.ps|application/octet-stream|Print-Job
+text|text/plain|Print-Job Validate-Job
+text|application/octet-stream|Print-Job
+dot.gif|image/gif|Print-Job Validate-Job
+dot.gif|application/octet-stream|Print-Job
+text|application/x-unknown|Print-Job Validate-Job
+page.pwg|image/pwg-raster; x=y|Print-Job Validate-Job
+EOF
+  # Documents typed by their first bytes print; the first job after the refusals has the
+  # next job-id, so none of them made a job.
+  for file in white.png page.pwg black.jpg; do
+    print_job "octet-$file" label "$work/$file" application/octet-stream
+    [ "$state" = completed ] || fail "octet-$file: the job is $state: $message"
+    summary "$work/jobs/octet-$file.prn" 203.2 >/dev/null
+  done
+  [ "$last_job" = $((first + 3)) ] || fail "the refused documents made jobs: job $first, then $last_job"
+  python3 "$data/ipp_request.py" "$uri/label" Validate-Job requesting-user-name:name=tester \
+    document-format:mimeMediaType=application/octet-stream >"$work/validate.out"
+  grep -qx "status successful-ok" "$work/validate.out" ||
+    fail "Validate-Job of application/octet-stream: $(cat "$work/validate.out")"
+  # Create-Job makes its job before the document comes: Send-Document of a format the
+  # printer does not take ends that job, aborted with the reason, rather than leave it held.
+  python3 "$data/ipp_request.py" "$uri/label" Create-Job requesting-user-name:name=tester \
+    >"$work/create.out"
+  local id
+  id=$(sed -n 's/^job-id = //p' "$work/create.out")
+  [ -n "$id" ] || fail "Create-Job: $(cat "$work/create.out")"
+  python3 "$data/ipp_request.py" "$uri/label" Send-Document -f "$work/label.ps" job-id:integer="$id" \
+    requesting-user-name:name=tester last-document:boolean=true \
+    document-format:mimeMediaType=application/octet-stream >"$work/send.out"
+  grep -qx "status client-error-document-format-not-supported" "$work/send.out" ||
+    fail "Send-Document of PostScript: $(cat "$work/send.out")"
+  python3 "$data/ipp_request.py" "$uri/label" Get-Job-Attributes job-id:integer="$id" \
+    requesting-user-name:name=tester >"$work/refused-job.out"
+  if ! grep -qx "job-state = 8" "$work/refused-job.out" ||
+    ! grep -qxF "job-state-message = $want" "$work/refused-job.out"; then
+    fail "the job of a refused Send-Document: $(cat "$work/refused-job.out")"
+  fi
+  echo "Create-Job, then Send-Document of PostScript: refused, its job aborted with the reason"
+
   # While the bomb renders, its renderer runs apart: another account, another network,
   # none of the server's descriptors, its bounds; the other printer prints meanwhile.
   job_test >"$work/bomb.test"
@@ -122,13 +186,24 @@ EOF
     grep -qx "status client-error-request-entity-too-large" "$work/big.out" ||
       fail "a document past the limit ${how:+(chunked) }: $(cat "$work/big.out")"
     grep -q "limit of 256 KiB" "$work/big.out" || fail "the refusal names no limit: $(cat "$work/big.out")"
-    local id
     id=$(sed -n 's/^job-id = //p' "$work/big.out")
     # PAPPL keeps each job's attributes beside it, in a .ipp file saved with the state.
     [ -z "$(find "$work/spool" -name "p*j$(printf %09d "$id")-*" ! -name "*.ipp")" ] ||
       fail "the refused job $id left its document in the spool"
     echo "document past the limit${how:+ (chunked)}: refused, nothing left in the spool"
   done
+  # submit fails with the server's reason for a document refused, or a job that ended,
+  # while it was sent (a raster page that the free printer streams, here).
+  local got
+  while IFS='|' read -r file want; do
+    ! got=$("$work/$name" submit -d label "$work/$file" 2>&1) || fail "submit $file succeeded: $got"
+    [[ "$got" == *"Unable to print '$work/$file': $want" ]] || fail "submit $file: $got"
+    echo "submit $file: failed with \"$want\""
+  done <<'EOF'
+noise.png|The document is larger than this server's limit of 256 KiB.
+label.ps|Unsupported document: the printer takes PDF, PWG or Apple raster, PNG and JPEG.
+huge.pwg|The page is 100000 dots wide; the print head is 832 dots wide.
+EOF
   print_job after-big label "$work/white.png" image/png
   [ "$state" = completed ] || fail "after-big: the spooled job after it is $state"
   print_job after-big-raster label "$work/page.pwg" image/pwg-raster

@@ -192,8 +192,10 @@ EOF
     fail "a printer named ../x was added"
   [[ "$got" == *"Printer names must start with a letter"* ]] || fail "add -d ../x: $got"
   ln -s "$(readlink -f "$app")" "$work/$name-none"
-  ! got=$("$work/$name-none" printers 2>&1) || fail "printers without a server succeeded"
-  [[ "$got" == *"No server is running"* ]] || fail "printers without a server: $got"
+  for subcommand in printers status shutdown; do
+    ! got=$("$work/$name-none" "$subcommand" 2>&1) || fail "$subcommand without a server succeeded"
+    [[ "$got" == *"No server is running"* ]] || fail "$subcommand without a server: $got"
+  done
   [ ! -e "/run/$name-none.sock" ] && [ ! -e "/tmp/$name-none$(id -u).sock" ] ||
     fail "a sub-command started a server"
 

@@ -4,10 +4,10 @@
 
 Usage: ipp_request.py URL OPERATION [-u ACCOUNT:PASSWORD] [-f FILE] [-c] [ATTRIBUTE...]
 URL is http(s)://HOST:PORT/PATH (ipp and ipps mean the same); OPERATION an IPP operation
-name; each ATTRIBUTE is [job.]NAME:TYPE=VALUE (TYPE integer, keyword, name, uri or
-mimeMediaType), in the operation group unless it starts with "job." or "printer."; -c sends
-the request in chunks of 64 KiB, as clients do that cannot tell its length. Prints the HTTP
-status, then "status NAME", then "NAME = VALUE" for each attribute of the answer.
+name; each ATTRIBUTE is [job.]NAME:TYPE=VALUE (TYPE integer, boolean, keyword, name, uri
+or mimeMediaType), in the operation group unless it starts with "job." or "printer."; -c
+sends the request in chunks of 64 KiB, as clients do that cannot tell its length. Prints the
+HTTP status, then "status NAME", then "NAME = VALUE" for each attribute of the answer.
 """
 import base64
 import http.client
@@ -16,14 +16,17 @@ import struct
 import sys
 import urllib.parse
 
-OPERATIONS = {"Print-Job": 0x02, "Cancel-Job": 0x08, "Get-Job-Attributes": 0x09,
-              "Get-Jobs": 0x0A, "Create-Printer": 0x4C, "Delete-Printer": 0x4E}
-TYPES = {"integer": 0x21, "enum": 0x23, "keyword": 0x44, "uri": 0x45, "charset": 0x47,
-         "naturalLanguage": 0x48, "mimeMediaType": 0x49, "name": 0x42, "text": 0x41}
+OPERATIONS = {"Print-Job": 0x02, "Validate-Job": 0x04, "Create-Job": 0x05, "Send-Document": 0x06,
+              "Cancel-Job": 0x08, "Get-Job-Attributes": 0x09, "Get-Jobs": 0x0A,
+              "Create-Printer": 0x4C, "Delete-Printer": 0x4E}
+TYPES = {"integer": 0x21, "boolean": 0x22, "enum": 0x23, "keyword": 0x44, "uri": 0x45,
+         "charset": 0x47, "naturalLanguage": 0x48, "mimeMediaType": 0x49, "name": 0x42,
+         "text": 0x41}
 STATUS = {0x0000: "successful-ok", 0x0400: "client-error-bad-request",
           0x0401: "client-error-forbidden", 0x0402: "client-error-not-authenticated",
           0x0403: "client-error-not-authorized", 0x0404: "client-error-not-possible",
           0x0406: "client-error-not-found", 0x0408: "client-error-request-entity-too-large",
+          0x040A: "client-error-document-format-not-supported",
           0x040B: "client-error-attributes-or-values-not-supported",
           0x0500: "server-error-internal-error"}
 
@@ -54,6 +57,8 @@ def request(operation, target, extra):
         for kind, name, value in items:
             if kind in ("integer", "enum"):
                 value = struct.pack(">i", int(value))
+            elif kind == "boolean":
+                value = bytes([value == "true"])
             body += attribute(TYPES[kind], name, value)
     return body + b"\x03"
 
