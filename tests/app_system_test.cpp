@@ -252,6 +252,46 @@ TEST(AppPrinterLink, PrinterThatGoesAwayMidLabelIsSentItAgain) {
       << job_log(job.jobId, mark);
 }
 
+// A printer that cannot be reached as its job starts, whether it never ran or was killed,
+// shows offline and not paused while the job waits for it, and the job prints once it is
+// there; a person's pause shows paused.
+TEST(AppPrinterLink, PrinterNotReachedShowsOfflineNotPaused) {
+  std::string doc = scratch("unreached.pwg");
+  write_pwg(doc, 812, 400, 203, 1, false);
+  struct {
+    const char *name;
+    bool ran; // the virtual printer ran, and was killed
+  } rows[] = {{"neverran", false}, {"killed", true}};
+  pappl_printer_t *printer = nullptr;
+  for (const auto &row : rows) {
+    int port = free_port();
+    if (row.ran) {
+      virtual_printer_t gone = start_virtual_printer({"--time-scale", "0"});
+      port = gone.port;
+      kill_virtual_printer(gone);
+    }
+    printer = add_printer(row.name, "strb203", "socket://127.0.0.1:" + std::to_string(port));
+    ASSERT_NE(printer, nullptr) << row.name;
+    answer_t job = print_file(row.name, doc, "image/pwg-raster");
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << row.name << ": " << job.message;
+    // PAPPL stops the printer while its job waits for the device.
+    ASSERT_TRUE(wait_until(10, [&] { return papplPrinterGetState(printer) == IPP_PSTATE_STOPPED; }))
+        << row.name;
+    EXPECT_EQ(printer_attribute(row.name, "printer-state-reasons"), "offline") << row.name;
+    virtual_printer_t back =
+        start_virtual_printer({"--time-scale", "0", "--port", std::to_string(port)});
+    ASSERT_EQ(back.port, port) << row.name;
+    job_end_t end = wait_for_job(printer, job.jobId, 20);
+    EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << row.name << ": " << end.message;
+    EXPECT_EQ(labels_printed(back), 1) << row.name;
+    EXPECT_EQ(printer_attribute(row.name, "printer-state-reasons"), "none") << row.name;
+  }
+  papplPrinterPause(printer);
+  EXPECT_EQ(printer_attribute("killed", "printer-state-reasons"), "paused");
+  papplPrinterResume(printer);
+  EXPECT_EQ(printer_attribute("killed", "printer-state-reasons"), "none");
+}
+
 // An idle printer's reasons follow its buttons, and clear when the button is released.
 TEST(AppPrinterLink, IdlePrinterReasonsFollowThePrinter) {
   auto [device, printer] = printer_on_virtual("idle", {"--time-scale", "0", "--labels", "3"});
