@@ -345,6 +345,8 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
   papplPrinterPause(printer);
   int id = papplPrinterGetID(printer);
+  // The command line's delete finds a printer by the printer-id it shows.
+  EXPECT_EQ(printer_attribute("kept", "printer-id"), std::to_string(id));
   pappl_pr_driver_data_t before;
   papplPrinterGetDriverData(printer, &before);
   ASSERT_EQ(before.media_ready[0].left_offset, 1200);
