@@ -9,6 +9,7 @@
 #include "app/document/document_filters.h"
 #include "app/job/label_driver.h"
 #include "app/printer/label_models.h"
+#include "app/printer/printer_identify.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/scheduler.h"
 #include "app/server/app_name.h"
@@ -121,6 +122,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                                set_up_printer, describe_label_driver, nullptr);
   add_web_strings(system);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
+  papplSystemSetIdentifyCallback(system, identify_label_printer, nullptr);
 
   static char stateFile[1024];
   if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)

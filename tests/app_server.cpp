@@ -307,6 +307,22 @@ answer_t set_printer_attributes(const std::string &printer, ipp_t *attrs) {
   return send_request(printer, request, "");
 }
 
+answer_t identify_printer(const std::string &printer, const std::string &actions) {
+  ipp_t *request = new_request(IPP_OP_IDENTIFY_PRINTER, printer);
+  std::vector<std::string> names;
+  for (size_t start = 0; start <= actions.size();) {
+    size_t end = std::min(actions.find(',', start), actions.size());
+    names.push_back(actions.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<const char *> values;
+  for (const std::string &name : names)
+    values.push_back(name.c_str());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "identify-actions",
+                static_cast<int>(values.size()), nullptr, values.data());
+  return send_request(printer, request, "");
+}
+
 std::string printer_attribute(const std::string &printer, const char *name) {
   ipp_t *request = new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);

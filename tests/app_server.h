@@ -96,6 +96,9 @@ answer_t cancel_job(const std::string &printer, int jobId);
 // Set-Printer-Attributes over IPP with the attributes of attrs.
 answer_t set_printer_attributes(const std::string &printer, ipp_t *attrs);
 
+// Identify-Printer over IPP with the identify-actions (a comma-separated list).
+answer_t identify_printer(const std::string &printer, const std::string &actions);
+
 // The printer attribute as Get-Printer-Attributes shows it ("offline,paused"); empty when
 // the answer has none.
 std::string printer_attribute(const std::string &printer, const char *name);

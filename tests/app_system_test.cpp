@@ -18,6 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/printer/printer_identify.h"
 #include "app/printer/printer_output.h"
 #include "app/server/saved_settings.h"
 #include "app/server/state_file.h"
@@ -80,6 +81,16 @@ std::vector<std::string> labels_out(const virtual_printer_t &printer) {
                        line.substr(copy + 6, line.find(' ', copy + 6) - copy - 6));
   }
   return labels;
+}
+
+// The labels and beeps that the virtual printer has made, in order ("sound label ").
+std::string labels_and_beeps(const virtual_printer_t &printer) {
+  std::istringstream lines(read_text(printer.out));
+  std::string made;
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("label ", 0) == 0 || line.rfind("sound ", 0) == 0)
+      made += line.substr(0, line.find(' ') + 1);
+  return made;
 }
 
 // The names of a job's files in the spool: its document and its attributes.
@@ -290,6 +301,61 @@ TEST(AppPrinterLink, PrinterNotReachedShowsOfflineNotPaused) {
   EXPECT_EQ(printer_attribute("killed", "printer-state-reasons"), "paused");
   papplPrinterResume(printer);
   EXPECT_EQ(printer_attribute("killed", "printer-state-reasons"), "none");
+}
+
+// Identify-Printer beeps an idle printer at once, and a printing one once the label being
+// printed is out, before the next; a printer that a job holds past the bound, or that
+// cannot be reached, does not beep, and the client is told why.
+TEST(AppPrinterLink, IdentifyBeepsOnceTheLabelBeingPrintedIsOut) {
+  auto [device, printer] = printer_on_virtual("identify", {"--time-scale", "1"});
+  ASSERT_NE(printer, nullptr);
+  answer_t idle = identify_printer("identify", "sound");
+  EXPECT_EQ(idle.status, IPP_STATUS_OK) << idle.message;
+  EXPECT_TRUE(wait_until(5, [&] { return labels_and_beeps(device) == "sound "; }));
+
+  // Two 10 in labels take 2.5 s each at 4 in/s: a beep asked for while the first prints
+  // comes between them, and one asked for then, while the job's last block prints, after
+  // the second.
+  std::string doc = scratch("identify.pwg");
+  write_pwg(doc, 812, 10 * 203, 203, 2, false);
+  size_t mark = log_mark();
+  answer_t job = print_file("identify", doc, "image/pwg-raster", {.lengthMm = 254});
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  ASSERT_TRUE(wait_until(10, [&] {
+    return job_log(job.jobId, mark).find("Printer status 0x20: printing.") != std::string::npos;
+  })) << job_log(job.jobId, mark);
+  for (int beep = 1; beep <= 2; beep++) {
+    answer_t printing = identify_printer("identify", "sound");
+    EXPECT_EQ(printing.status, IPP_STATUS_OK) << "beep " << beep << ": " << printing.message;
+  }
+  EXPECT_NE(read_text(running_server().log).find("the beep waits for its label to end", mark),
+            std::string::npos);
+  EXPECT_EQ(wait_for_job(printer, job.jobId, 20).state, IPP_JSTATE_COMPLETED);
+  EXPECT_TRUE(wait_until(5, [&] {
+    return labels_and_beeps(device) == "sound label sound label sound ";
+  })) << labels_and_beeps(device);
+
+  // Paused on the printer, the job waits before its label for longer than the beep may.
+  press(device, "pause");
+  std::string small = scratch("identify-small.pwg");
+  write_pwg(small, 812, 400, 203, 1, false);
+  job = print_file("identify", small, "image/pwg-raster");
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  ASSERT_TRUE(
+      wait_until(10, [&] { return job_state(printer, job.jobId) == IPP_JSTATE_PROCESSING; }));
+  answer_t held = identify_printer("identify", "sound");
+  EXPECT_EQ(held.status, IPP_STATUS_ERROR_BUSY);
+  EXPECT_EQ(held.message, busy_beep_reason());
+  press(device, "resume");
+  EXPECT_EQ(wait_for_job(printer, job.jobId, 20).state, IPP_JSTATE_COMPLETED);
+  EXPECT_TRUE(wait_until(5, [&] {
+    return labels_and_beeps(device) == "sound label sound label sound label ";
+  })) << labels_and_beeps(device);
+
+  kill_virtual_printer(device);
+  answer_t away = identify_printer("identify", "sound");
+  EXPECT_EQ(away.status, IPP_STATUS_ERROR_DEVICE);
+  EXPECT_EQ(away.message, unreached_beep_reason());
 }
 
 // An idle printer's reasons follow its buttons, and clear when the button is released.
