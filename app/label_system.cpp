@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "app/document/document_filters.h"
+#include "app/document/render_process.h"
 #include "app/job/label_driver.h"
 #include "app/printer/label_models.h"
 #include "app/printer/printer_identify.h"
@@ -37,6 +38,14 @@ void set_up_printer(pappl_printer_t *printer, void *data) {
   set_up_label_printer(printer, data);
   add_last_label_page(printer);
   add_device_actions_page(printer);
+}
+
+// Save the state as the server stops, after ending its renders: none of their programs
+// outlives the server, nor any of their folders.
+bool save_at_stop(pappl_system_t *system, void *stateFile) {
+  end_render_runs();
+  remove_render_dirs(render_parent_dir(), render_owner(kAppName, static_cast<char *>(stateFile)));
+  return save_label_state(system, stateFile);
 }
 
 } // namespace
@@ -94,9 +103,18 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                         log ? log : "-", level, nullptr, false);
   if (!system)
     return nullptr;
-  // The filters print through the job's raster callbacks for as long as the system runs.
+  static char stateFile[1024];
+  if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
+    snprintf(stateFile, sizeof stateFile, "%s", value);
+  else if (settings->account.isService)
+    snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
+  else
+    default_state_file(stateFile, sizeof stateFile);
+  // The filters print through the job's raster callbacks for as long as the system runs;
+  // render folders are named for the server's state, so that a server finds those that it
+  // left when it was killed in the middle of a render, and no other server's.
   static document_printing_t printing;
-  printing = label_document_printing(limits.renderSeconds);
+  printing = label_document_printing(limits.renderSeconds, render_owner(kAppName, stateFile));
   add_label_filters(system, &printing);
   apply_access_policy(system, &settings->policy);
   guard_web_forms(system);
@@ -124,17 +142,14 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   papplSystemSetFooterHTML(system, "Strobane label printer application");
   papplSystemSetIdentifyCallback(system, identify_label_printer, nullptr);
 
-  static char stateFile[1024];
-  if ((value = cupsGetOption("state-file", num_options, options)) != nullptr)
-    snprintf(stateFile, sizeof stateFile, "%s", value);
-  else if (settings->account.isService)
-    snprintf(stateFile, sizeof stateFile, "%s", settings->account.stateFile);
-  else
-    default_state_file(stateFile, sizeof stateFile);
   if (!keep_files_private(stateFile, spool)) {
     papplSystemDelete(system);
     return nullptr;
   }
+  // A server killed in the middle of a render left its folder behind.
+  if (int removed = remove_render_dirs(render_parent_dir(), printing.renderOwner))
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Removed %d PDF render folder%s left by an earlier run.",
+             removed, removed == 1 ? "" : "s");
   papplSystemLoadState(system, stateFile);
   name_dropped_printers(system, stateFile);
   end_jobs_cut_short(system);
@@ -142,7 +157,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   // An admin group kept in the state file gives way to the command line's.
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);
   keep_label_state(system, stateFile);
-  tend_job_queues(system, save_label_state, stateFile);
+  tend_job_queues(system, save_at_stop, stateFile);
   enforce_header_deadlines(system);
   return system;
 }

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -18,8 +19,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/document/render_process.h"
 #include "app/printer/printer_identify.h"
 #include "app/printer/printer_output.h"
+#include "app/server/app_name.h"
 #include "app/server/saved_settings.h"
 #include "app/server/state_file.h"
 #include "tests/app_server.h"
@@ -528,6 +531,29 @@ TEST(AppPdf, RendererPrintsAndEndsAtACancelOrItsTimeLimit) {
                              " s to render; the printer stopped it.");
   EXPECT_EQ(other_children(), std::vector<pid_t>{});
   EXPECT_EQ(labels_printed(device), 1);
+}
+
+// A server killed in the middle of a render leaves the render's folder, with what the
+// renderer wrote in it; the next start removes it, following no link out of it, and leaves
+// the folder of a server of another state.
+TEST(AppPdf, RenderFolderLeftByAKillGoesAtTheNextStart) {
+  std::string dir = scratch("renders"), parent = render_parent_dir();
+  ASSERT_TRUE(std::filesystem::create_directory(dir));
+  std::string left = make_render_dir(parent, render_owner(kAppName, (dir + "/app.state").c_str()));
+  std::string other =
+      make_render_dir(parent, render_owner(kAppName, (dir + "/other.state").c_str()));
+  ASSERT_FALSE(left.empty());
+  ASSERT_FALSE(other.empty());
+  std::filesystem::create_directories(left + "/gs/cache");
+  std::ofstream(left + "/gs/cache/page.ras") << "raster";
+  std::ofstream(dir + "/kept") << "not the renderer's";
+  std::filesystem::create_directory_symlink(dir, left + "/out");
+  pappl_system_t *restarted = load_system(dir, dir + "/app.state", dir + "/spool");
+  ASSERT_NE(restarted, nullptr);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(other));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/kept"));
+  remove_render_dir(other);
 }
 
 // A printer that stops taking data is given up on after the stall bound, with the reason,

@@ -182,7 +182,7 @@ const char *pick_label_driver(const char *, const char *, const char *device_id,
   return model ? model->driverName : nullptr;
 }
 
-document_printing_t label_document_printing(int renderSeconds) {
+document_printing_t label_document_printing(int renderSeconds, const std::string &renderOwner) {
   return {.startJob = start_label_job,
           .startPage = start_label_job_page,
           .writeLine = write_label_line,
@@ -190,5 +190,6 @@ document_printing_t label_document_printing(int renderSeconds) {
           .endJob = end_label_job,
           .jobIsStopping = job_is_stopping,
           .stopRequested = stop_requested,
-          .renderSeconds = renderSeconds};
+          .renderSeconds = renderSeconds,
+          .renderOwner = renderOwner};
 }
