@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "app/document/document_filters.h"
+#include "app/document/render_process.h"
 #include "app/job/label_driver.h"
 #include "app/printer/label_models.h"
+#include "app/printer/printer_identify.h"
 #include "app/queue/document_spool.h"
 #include "app/queue/scheduler.h"
 #include "app/server/app_name.h"
@@ -71,6 +73,14 @@ bool listen_for_clients(pappl_system_t *system, const char *listen, int port,
     return true;
   fprintf(stderr, "%s: Unable to listen on '%s'.\n", kAppName, socketPath.c_str());
   return false;
+}
+
+// Save the state as the server stops, after ending its renders: none of their programs
+// outlives the server, nor any of their folders.
+bool save_at_stop(pappl_system_t *system, void *stateFile) {
+  end_render_runs();
+  remove_render_dirs(render_parent_dir(), render_owner(kAppName, static_cast<char *>(stateFile)));
+  return save_label_state(system, stateFile);
 }
 
 } // namespace
@@ -147,9 +157,11 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
     unlock_server_files(&settings->locks);
     return nullptr;
   }
-  // The filters print through the job's raster callbacks for as long as the system runs.
+  // The filters print through the job's raster callbacks for as long as the system runs;
+  // render folders are named for the server's state, so that a server finds those that it
+  // left when it was killed in the middle of a render, and no other server's.
   static document_printing_t printing;
-  printing = label_document_printing(limits.renderSeconds);
+  printing = label_document_printing(limits.renderSeconds, render_owner(kAppName, stateFile));
   add_label_filters(system, &printing);
   apply_access_policy(system, &settings->policy);
   guard_web_forms(system);
@@ -159,7 +171,12 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
                                set_up_printer, describe_label_driver, nullptr);
   add_web_strings(system);
   papplSystemSetFooterHTML(system, "Strobane label printer application");
+  papplSystemSetIdentifyCallback(system, identify_label_printer, nullptr);
 
+  // A server killed in the middle of a render left its folder behind.
+  if (int removed = remove_render_dirs(render_parent_dir(), printing.renderOwner))
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Removed %d PDF render folder%s left by an earlier run.",
+             removed, removed == 1 ? "" : "s");
   papplSystemLoadState(system, stateFile);
   name_dropped_printers(system, stateFile);
   end_jobs_cut_short(system);
@@ -167,7 +184,7 @@ pappl_system_t *create_label_system(int num_options, cups_option_t *options, voi
   // An admin group kept in the state file gives way to the command line's.
   papplSystemSetAdminGroup(system, settings->policy.adminGroup);
   keep_label_state(system, stateFile);
-  tend_job_queues(system, save_label_state, stateFile);
+  tend_job_queues(system, save_at_stop, stateFile);
   enforce_header_deadlines(system);
   return system;
 }

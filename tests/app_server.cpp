@@ -35,8 +35,10 @@ std::mutex g_lock;
 std::vector<pid_t> g_printers;   // the virtual printers, killed at exit
 std::vector<std::string> g_dirs; // the server's and the virtual printers' folders
 
-// A port that nothing listens on, below the kernel's range for outgoing connections'
-// local ports, so that no client of a test beside this one takes it first.
+} // namespace
+
+// A port below the kernel's range for outgoing connections' local ports, so that no
+// client of a test beside this one takes it first.
 int free_port() {
   std::random_device seed;
   std::mt19937 pick(seed());
@@ -54,6 +56,8 @@ int free_port() {
   }
   abort();
 }
+
+namespace {
 
 std::string make_dir() {
   char path[] = "/tmp/strobane-app-XXXXXX";
@@ -307,6 +311,39 @@ answer_t set_printer_attributes(const std::string &printer, ipp_t *attrs) {
     ippCopyAttribute(request, attr, 0);
   ippDelete(attrs);
   return send_request(printer, request, "");
+}
+
+answer_t identify_printer(const std::string &printer, const std::string &actions) {
+  ipp_t *request = new_request(IPP_OP_IDENTIFY_PRINTER, printer);
+  std::vector<std::string> names;
+  for (size_t start = 0; start <= actions.size();) {
+    size_t end = std::min(actions.find(',', start), actions.size());
+    names.push_back(actions.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<const char *> values;
+  for (const std::string &name : names)
+    values.push_back(name.c_str());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "identify-actions",
+                static_cast<int>(values.size()), nullptr, values.data());
+  return send_request(printer, request, "");
+}
+
+std::string printer_attribute(const std::string &printer, const char *name) {
+  ipp_t *request = new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+  std::string resource = "/ipp/print/" + printer;
+  http_t *http = httpConnect2("127.0.0.1", running_server().port, nullptr, AF_INET,
+                              HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+  ipp_t *response = http ? cupsDoRequest(http, request, resource.c_str()) : nullptr;
+  if (!http)
+    ippDelete(request);
+  char text[1024] = "";
+  if (ipp_attribute_t *attr = ippFindAttribute(response, name, IPP_TAG_ZERO))
+    ippAttributeString(attr, text, sizeof text);
+  ippDelete(response);
+  httpClose(http);
+  return text;
 }
 
 job_end_t wait_for_job(pappl_printer_t *printer, int jobId, double seconds) {

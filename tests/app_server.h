@@ -37,6 +37,9 @@ server_t &running_server();
 pappl_system_t *load_system(const std::string &dir, const std::string &stateFile,
                             const std::string &spool);
 
+// A loopback TCP port that nothing listens on.
+int free_port();
+
 // A strobane-virtual-printer on a free loopback port, with its buttons on a pipe.
 struct virtual_printer_t {
   pid_t pid = -1;
@@ -93,6 +96,13 @@ answer_t cancel_job(const std::string &printer, int jobId);
 
 // Set-Printer-Attributes over IPP with the attributes of attrs.
 answer_t set_printer_attributes(const std::string &printer, ipp_t *attrs);
+
+// Identify-Printer over IPP with the identify-actions (a comma-separated list).
+answer_t identify_printer(const std::string &printer, const std::string &actions);
+
+// The printer attribute as Get-Printer-Attributes shows it ("offline,paused"); empty when
+// the answer has none.
+std::string printer_attribute(const std::string &printer, const char *name);
 
 // How a job ended.
 struct job_end_t {

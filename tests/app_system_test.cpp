@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -18,7 +19,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/document/render_process.h"
+#include "app/printer/printer_identify.h"
 #include "app/printer/printer_output.h"
+#include "app/server/app_name.h"
 #include "app/server/saved_settings.h"
 #include "app/server/state_file.h"
 #include "tests/app_server.h"
@@ -80,6 +84,16 @@ std::vector<std::string> labels_out(const virtual_printer_t &printer) {
                        line.substr(copy + 6, line.find(' ', copy + 6) - copy - 6));
   }
   return labels;
+}
+
+// The labels and beeps that the virtual printer has made, in order ("sound label ").
+std::string labels_and_beeps(const virtual_printer_t &printer) {
+  std::istringstream lines(read_text(printer.out));
+  std::string made;
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("label ", 0) == 0 || line.rfind("sound ", 0) == 0)
+      made += line.substr(0, line.find(' ') + 1);
+  return made;
 }
 
 // The names of a job's files in the spool: its document and its attributes.
@@ -255,6 +269,101 @@ TEST(AppPrinterLink, PrinterThatGoesAwayMidLabelIsSentItAgain) {
       << job_log(job.jobId, mark);
 }
 
+// A printer that cannot be reached as its job starts, whether it never ran or was killed,
+// shows offline and not paused while the job waits for it, and the job prints once it is
+// there; a person's pause shows paused.
+TEST(AppPrinterLink, PrinterNotReachedShowsOfflineNotPaused) {
+  std::string doc = scratch("unreached.pwg");
+  write_pwg(doc, 812, 400, 203, 1, false);
+  struct {
+    const char *name;
+    bool ran; // the virtual printer ran, and was killed
+  } rows[] = {{"neverran", false}, {"killed", true}};
+  pappl_printer_t *printer = nullptr;
+  for (const auto &row : rows) {
+    int port = free_port();
+    if (row.ran) {
+      virtual_printer_t gone = start_virtual_printer({"--time-scale", "0"});
+      port = gone.port;
+      kill_virtual_printer(gone);
+    }
+    printer = add_printer(row.name, "strb203", "socket://127.0.0.1:" + std::to_string(port));
+    ASSERT_NE(printer, nullptr) << row.name;
+    answer_t job = print_file(row.name, doc, "image/pwg-raster");
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << row.name << ": " << job.message;
+    // PAPPL stops the printer while its job waits for the device.
+    ASSERT_TRUE(wait_until(10, [&] { return papplPrinterGetState(printer) == IPP_PSTATE_STOPPED; }))
+        << row.name;
+    EXPECT_EQ(printer_attribute(row.name, "printer-state-reasons"), "offline") << row.name;
+    virtual_printer_t back =
+        start_virtual_printer({"--time-scale", "0", "--port", std::to_string(port)});
+    ASSERT_EQ(back.port, port) << row.name;
+    job_end_t end = wait_for_job(printer, job.jobId, 20);
+    EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << row.name << ": " << end.message;
+    EXPECT_EQ(labels_printed(back), 1) << row.name;
+    EXPECT_EQ(printer_attribute(row.name, "printer-state-reasons"), "none") << row.name;
+  }
+  papplPrinterPause(printer);
+  EXPECT_EQ(printer_attribute("killed", "printer-state-reasons"), "paused");
+  papplPrinterResume(printer);
+  EXPECT_EQ(printer_attribute("killed", "printer-state-reasons"), "none");
+}
+
+// Identify-Printer beeps an idle printer at once, and a printing one once the label being
+// printed is out, before the next; a printer that a job holds past the bound, or that
+// cannot be reached, does not beep, and the client is told why.
+TEST(AppPrinterLink, IdentifyBeepsOnceTheLabelBeingPrintedIsOut) {
+  auto [device, printer] = printer_on_virtual("identify", {"--time-scale", "1"});
+  ASSERT_NE(printer, nullptr);
+  answer_t idle = identify_printer("identify", "sound");
+  EXPECT_EQ(idle.status, IPP_STATUS_OK) << idle.message;
+  EXPECT_TRUE(wait_until(5, [&] { return labels_and_beeps(device) == "sound "; }));
+
+  // Two 10 in labels take 2.5 s each at 4 in/s: a beep asked for while the first prints
+  // comes between them, and one asked for then, while the job's last block prints, after
+  // the second.
+  std::string doc = scratch("identify.pwg");
+  write_pwg(doc, 812, 10 * 203, 203, 2, false);
+  size_t mark = log_mark();
+  answer_t job = print_file("identify", doc, "image/pwg-raster", {.lengthMm = 254});
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  ASSERT_TRUE(wait_until(10, [&] {
+    return job_log(job.jobId, mark).find("Printer status 0x20: printing.") != std::string::npos;
+  })) << job_log(job.jobId, mark);
+  for (int beep = 1; beep <= 2; beep++) {
+    answer_t printing = identify_printer("identify", "sound");
+    EXPECT_EQ(printing.status, IPP_STATUS_OK) << "beep " << beep << ": " << printing.message;
+  }
+  EXPECT_NE(read_text(running_server().log).find("the beep waits for its label to end", mark),
+            std::string::npos);
+  EXPECT_EQ(wait_for_job(printer, job.jobId, 20).state, IPP_JSTATE_COMPLETED);
+  EXPECT_TRUE(wait_until(5, [&] {
+    return labels_and_beeps(device) == "sound label sound label sound ";
+  })) << labels_and_beeps(device);
+
+  // Paused on the printer, the job waits before its label for longer than the beep may.
+  press(device, "pause");
+  std::string small = scratch("identify-small.pwg");
+  write_pwg(small, 812, 400, 203, 1, false);
+  job = print_file("identify", small, "image/pwg-raster");
+  ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  ASSERT_TRUE(
+      wait_until(10, [&] { return job_state(printer, job.jobId) == IPP_JSTATE_PROCESSING; }));
+  answer_t held = identify_printer("identify", "sound");
+  EXPECT_EQ(held.status, IPP_STATUS_ERROR_BUSY);
+  EXPECT_EQ(held.message, busy_beep_reason());
+  press(device, "resume");
+  EXPECT_EQ(wait_for_job(printer, job.jobId, 20).state, IPP_JSTATE_COMPLETED);
+  EXPECT_TRUE(wait_until(5, [&] {
+    return labels_and_beeps(device) == "sound label sound label sound label ";
+  })) << labels_and_beeps(device);
+
+  kill_virtual_printer(device);
+  answer_t away = identify_printer("identify", "sound");
+  EXPECT_EQ(away.status, IPP_STATUS_ERROR_DEVICE);
+  EXPECT_EQ(away.message, unreached_beep_reason());
+}
+
 // An idle printer's reasons follow its buttons, and clear when the button is released.
 TEST(AppPrinterLink, IdlePrinterReasonsFollowThePrinter) {
   auto [device, printer] = printer_on_virtual("idle", {"--time-scale", "0", "--labels", "3"});
@@ -308,6 +417,8 @@ TEST(AppState, PrinterSettingsSurviveARestart) {
   ASSERT_EQ(set.status, IPP_STATUS_OK) << set.message;
   papplPrinterPause(printer);
   int id = papplPrinterGetID(printer);
+  // The command line's delete finds a printer by the printer-id it shows.
+  EXPECT_EQ(printer_attribute("kept", "printer-id"), std::to_string(id));
   pappl_pr_driver_data_t before;
   papplPrinterGetDriverData(printer, &before);
   ASSERT_EQ(before.media_ready[0].left_offset, 1200);
@@ -482,6 +593,29 @@ TEST(AppPdf, RendererPrintsAndEndsAtACancelOrItsTimeLimit) {
                              " s to render; the printer stopped it.");
   EXPECT_EQ(other_children(), std::vector<pid_t>{});
   EXPECT_EQ(labels_printed(device), 1);
+}
+
+// A server killed in the middle of a render leaves the render's folder, with what the
+// renderer wrote in it; the next start removes it, following no link out of it, and leaves
+// the folder of a server of another state.
+TEST(AppPdf, RenderFolderLeftByAKillGoesAtTheNextStart) {
+  std::string dir = scratch("renders"), parent = render_parent_dir();
+  ASSERT_TRUE(std::filesystem::create_directory(dir));
+  std::string left = make_render_dir(parent, render_owner(kAppName, (dir + "/app.state").c_str()));
+  std::string other =
+      make_render_dir(parent, render_owner(kAppName, (dir + "/other.state").c_str()));
+  ASSERT_FALSE(left.empty());
+  ASSERT_FALSE(other.empty());
+  std::filesystem::create_directories(left + "/gs/cache");
+  std::ofstream(left + "/gs/cache/page.ras") << "raster";
+  std::ofstream(dir + "/kept") << "not the renderer's";
+  std::filesystem::create_directory_symlink(dir, left + "/out");
+  pappl_system_t *restarted = load_system(dir, dir + "/app.state", dir + "/spool");
+  ASSERT_NE(restarted, nullptr);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(other));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/kept"));
+  remove_render_dir(other);
 }
 
 // A printer that stops taking data is given up on after the stall bound, with the reason,

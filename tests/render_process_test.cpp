@@ -27,7 +27,7 @@ protected:
     ASSERT_NE(mkdtemp(parent), nullptr);
     root = parent;
     ASSERT_EQ(chmod(root.c_str(), 01777), 0);
-    dir = make_render_dir(root);
+    dir = make_render_dir(root, "test");
     ASSERT_FALSE(dir.empty());
 
     tcp = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

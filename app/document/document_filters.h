@@ -5,6 +5,7 @@
 #pragma once
 
 #include <pappl/pappl.h>
+#include <string>
 
 // The driver's own format: no document is taken in it, so a job restored in it ends with
 // a reason instead of reaching the printer as it is.
@@ -36,6 +37,7 @@ struct document_printing_t {
   bool (*jobIsStopping)(pappl_job_t *job);
   bool (*stopRequested)(); // the application was asked to stop
   int renderSeconds;       // the time one PDF document may take to render
+  std::string renderOwner; // what this server's render directories are named for
 };
 
 // Add the document filters, the formats taken and the image bound to a system that is not

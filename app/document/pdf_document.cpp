@@ -186,8 +186,7 @@ bool refuse_failed_run(pappl_job_t *job, const render_result_t &result, const st
              "read.");
     break;
   case render_end_t::canceled:
-    // A stop, not a cancel: the job waits for the stop and prints after the next start.
-    printing.jobIsStopping(job);
+    // The caller, once the run's directory is gone, waits for a stop.
     return true;
   case render_end_t::timed_out:
     snprintf(message, sizeof message,
@@ -215,9 +214,10 @@ bool refuse_failed_run(pappl_job_t *job, const render_result_t &result, const st
   return true;
 }
 
-// Look at the document, render it into the raster file and say whether that may print.
+// Look at the document, render it into the raster file and say whether that may print;
+// stopped says when a cancel or a stop ended the run.
 bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterFd,
-                const document_printing_t &printing) {
+                const document_printing_t &printing, bool *stopped) {
   const label_model_t *model = printer_model(papplJobGetPrinter(job));
   if (!copy_ppd(model->driverName, dir))
     return refuse_document(
@@ -277,6 +277,7 @@ bool render_pdf(pappl_job_t *job, int pdfFd, const std::string &dir, int rasterF
   }
   close(infoFd);
   close(errFd);
+  *stopped = result.end == render_end_t::canceled;
   return printable;
 }
 
@@ -296,18 +297,26 @@ bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *data) {
       name[0] ? open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
   if (rasterFd >= 0)
     unlink(name);
-  const char *tmp = getenv("TMPDIR");
-  std::string dir = rasterFd >= 0 ? make_render_dir(tmp && *tmp ? tmp : "/tmp") : std::string();
+  std::string dir =
+      rasterFd >= 0 ? make_render_dir(render_parent_dir(), printing.renderOwner) : std::string();
   bool printed = false;
   if (dir.empty()) {
     refuse_document(job, PAPPL_JREASON_ERRORS_DETECTED,
                     "No room for the PDF renderer's files: the document cannot be rendered.");
-  } else if (render_pdf(job, pdfFd, dir, rasterFd, printing)) {
-    lseek(rasterFd, 0, SEEK_SET);
-    printed = print_raster_fd(job, device, rasterFd, printing);
-  }
-  if (!dir.empty())
+  } else {
+    bool stopped = false;
+    bool rendered = render_pdf(job, pdfFd, dir, rasterFd, printing, &stopped);
+    // The directory goes before anything waits: a job that stops waits for the server to
+    // end, and the raster it prints lies outside it.
     remove_render_dir(dir);
+    if (rendered) {
+      lseek(rasterFd, 0, SEEK_SET);
+      printed = print_raster_fd(job, device, rasterFd, printing);
+    } else if (stopped) {
+      // A stop, not a cancel: the job waits for the stop and prints after the next start.
+      printing.jobIsStopping(job);
+    }
+  }
   if (rasterFd >= 0)
     close(rasterFd);
   close(pdfFd);

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/document/render_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,6 +16,7 @@
 #include <linux/filter.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
+#include <mutex>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/prctl.h>
@@ -206,6 +211,53 @@ double now_seconds() {
   return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
+// What a run directory's name holds after its owner, before mkdtemp's letters.
+constexpr char kRenderDirMark[] = "-render-";
+
+// How deep a run's programs may nest directories and still have them removed.
+constexpr int kRenderDirDepth = 16;
+
+// Remove what the directory open at fd holds, following no link, and close it.
+void remove_entries(int fd, int depth) {
+  DIR *entries = fdopendir(fd);
+  if (!entries) {
+    close(fd);
+    return;
+  }
+  while (struct dirent *entry = readdir(entries)) {
+    if (!strcmp(entry->d_name, ".") || !strcmp(entry->d_name, "..") ||
+        unlinkat(dirfd(entries), entry->d_name, 0) == 0 || errno != EISDIR || depth == 0)
+      continue;
+    int inner =
+        openat(dirfd(entries), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (inner >= 0) {
+      remove_entries(inner, depth - 1);
+      unlinkat(dirfd(entries), entry->d_name, AT_REMOVEDIR);
+    }
+  }
+  closedir(entries);
+}
+
+// The process groups of the runs under way, which a stop ends.
+std::mutex g_runsLock;
+std::vector<pid_t> g_runGroups;
+
+// Keeps a run's process group listed while the run lasts.
+struct listed_group_t {
+  pid_t group = 0;
+  void list(pid_t pid) {
+    std::lock_guard<std::mutex> held(g_runsLock);
+    group = pid;
+    g_runGroups.push_back(group);
+  }
+  ~listed_group_t() {
+    std::lock_guard<std::mutex> held(g_runsLock);
+    if (group)
+      g_runGroups.erase(std::remove(g_runGroups.begin(), g_runGroups.end(), group),
+                        g_runGroups.end());
+  }
+};
+
 // Pointers to the strings, ending in a null, as execve takes them.
 std::vector<char *> string_pointers(std::vector<std::string> &strings) {
   std::vector<char *> pointers;
@@ -240,6 +292,7 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
     return {render_end_t::not_started, {}, 0};
 
   render_result_t result = {render_end_t::finished, {}, 0};
+  listed_group_t listed;
   std::vector<pid_t> pids(steps.size(), -1);
   std::vector<int> statuses(steps.size(), 0);
   pid_t group = 0;
@@ -264,6 +317,8 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
     if (!group)
       group = pid;
     setpgid(pid, group);
+    if (group == pid)
+      listed.list(group);
     pids[i] = pid;
   }
   if (in >= 0 && in != inFd)
@@ -321,12 +376,33 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
   return result;
 }
 
+void end_render_runs() {
+  std::lock_guard<std::mutex> held(g_runsLock);
+  for (pid_t group : g_runGroups)
+    kill(-group, SIGKILL);
+}
+
 bool render_writes_confined() {
   return landlock_abi() > 0;
 }
 
-std::string make_render_dir(const std::string &parent) {
-  std::string dir = parent + "/render-XXXXXX";
+std::string render_parent_dir() {
+  const char *tmp = getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+std::string render_owner(const char *program, const char *stateFile) {
+  // FNV-1a: the same digest for the same path in every run.
+  uint64_t digest = 14695981039346656037ULL;
+  for (const char *at = stateFile; *at; at++)
+    digest = (digest ^ static_cast<unsigned char>(*at)) * 1099511628211ULL;
+  char text[32];
+  snprintf(text, sizeof text, "-%016llx", static_cast<unsigned long long>(digest));
+  return program + std::string(text);
+}
+
+std::string make_render_dir(const std::string &parent, const std::string &owner) {
+  std::string dir = parent + "/" + owner + kRenderDirMark + "XXXXXX";
   if (!mkdtemp(dir.data()))
     return {};
   render_account_t account = render_account();
@@ -341,13 +417,31 @@ void remove_render_dir(const std::string &dir) {
   int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0)
     return;
-  if (DIR *entries = fdopendir(fd)) {
-    while (struct dirent *entry = readdir(entries))
-      if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, ".."))
-        unlinkat(fd, entry->d_name, 0);
-    closedir(entries);
-  } else {
-    close(fd);
-  }
+  remove_entries(fd, kRenderDirDepth);
   rmdir(dir.c_str());
+}
+
+int remove_render_dirs(const std::string &parent, const std::string &owner) {
+  DIR *entries = opendir(parent.c_str());
+  if (!entries)
+    return 0;
+  std::string start = owner + kRenderDirMark;
+  // Only a directory of the account that runs make: another account's look-alike stays.
+  render_account_t account = render_account();
+  uid_t maker = account.drop ? account.uid : geteuid();
+  int removed = 0;
+  while (struct dirent *entry = readdir(entries)) {
+    struct stat info;
+    if (strncmp(entry->d_name, start.c_str(), start.size()) ||
+        fstatat(dirfd(entries), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode) || info.st_uid != maker)
+      continue;
+    int fd = openat(dirfd(entries), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    remove_entries(fd, kRenderDirDepth);
+    removed += unlinkat(dirfd(entries), entry->d_name, AT_REMOVEDIR) == 0;
+  }
+  closedir(entries);
+  return removed;
 }

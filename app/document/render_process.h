@@ -41,12 +41,28 @@ render_result_t run_render_steps(const std::vector<render_step_t> &steps,
                                  int errFd, const std::string &dir, const render_limits_t &limits,
                                  bool (*canceled)(void *), void *context);
 
-// Make a private, empty directory for a run under parent, writable by the account the
-// programs run as; empty when it cannot be made.
-std::string make_render_dir(const std::string &parent);
+// Where runs make their directories: TMPDIR, or /tmp.
+std::string render_parent_dir();
 
-// Remove the directory of a run and the files its programs left in it.
+// The name that a server's run directories begin with: the program's name and a digest
+// of its state file, which no other server running shares.
+std::string render_owner(const char *program, const char *stateFile);
+
+// Make a private, empty directory for a run under parent, named for its owner (a
+// render_owner), writable by the account the programs run as; empty when it cannot be
+// made.
+std::string make_render_dir(const std::string &parent, const std::string &owner);
+
+// Remove the directory of a run and whatever its programs left in it, following no link.
 void remove_render_dir(const std::string &dir);
+
+// Remove the run directories under parent that owner made, as a server killed in the
+// middle of a run leaves them, and nothing else; the number removed.
+int remove_render_dirs(const std::string &parent, const std::string &owner);
+
+// End the runs under way, as the server stops: their programs are killed at once; their
+// directories are the caller's to remove.
+void end_render_runs();
 
 // Whether the kernel lets a run's programs be kept from writing outside their directory
 // (Landlock); without it they may write wherever the server's account may.

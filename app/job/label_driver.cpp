@@ -10,8 +10,8 @@
 #include "app/job/raster_job.h"
 #include "app/job/stop_signal.h"
 #include "app/job/test_label.h"
-#include "app/printer/device_commands.h"
 #include "app/printer/label_models.h"
+#include "app/printer/printer_identify.h"
 #include "app/printer/printer_status.h"
 
 namespace {
@@ -21,17 +21,12 @@ namespace {
 // no size, so a job without a size was rendered on Letter.
 constexpr int kMarginHmm = 1;
 
-// Say which printer is meant: the message goes to the printer's log, and the printer
-// beeps when asked to and no job holds it.
-void identify_label_printer(pappl_printer_t *printer, pappl_identify_actions_t actions,
-                            const char *message) {
-  if (actions & PAPPL_IDENTIFY_ACTIONS_DISPLAY)
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message ? message : "");
-  if (actions & PAPPL_IDENTIFY_ACTIONS_SOUND)
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s",
-                    send_device_command(printer, kSoundCommand)
-                        ? "beeped"
-                        : "could not beep: the printer is busy or cannot be reached");
+// The driver's identify callback, which PAPPL asks every driver for; the system's, which
+// answers the client, stands in for it.
+void identify_printer(pappl_printer_t *printer, pappl_identify_actions_t actions,
+                      const char *message) {
+  char reason[256];
+  identify_label_printer(printer, actions, message, reason, sizeof reason, nullptr);
 }
 
 // Fill one media entry with the named size, label stock on the roll, no margins.
@@ -100,7 +95,7 @@ bool describe_label_driver(pappl_system_t *, const char *driver_name, const char
   data->rwriteline_cb = write_label_line;
   data->rendpage_cb = end_label_job_page;
   data->rendjob_cb = end_label_job;
-  data->identify_cb = identify_label_printer;
+  data->identify_cb = identify_printer;
   data->status_cb = update_printer_status;
   data->testpage_cb = make_label_test_page;
   // PAPPL compares every job's format with this one, and crashes on a job it cannot
@@ -187,7 +182,7 @@ const char *pick_label_driver(const char *, const char *, const char *device_id,
   return model ? model->driverName : nullptr;
 }
 
-document_printing_t label_document_printing(int renderSeconds) {
+document_printing_t label_document_printing(int renderSeconds, const std::string &renderOwner) {
   return {.startJob = start_label_job,
           .startPage = start_label_job_page,
           .writeLine = write_label_line,
@@ -195,5 +190,6 @@ document_printing_t label_document_printing(int renderSeconds) {
           .endJob = end_label_job,
           .jobIsStopping = job_is_stopping,
           .stopRequested = stop_requested,
-          .renderSeconds = renderSeconds};
+          .renderSeconds = renderSeconds,
+          .renderOwner = renderOwner};
 }

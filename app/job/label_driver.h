@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pappl/pappl.h>
+#include <string>
 
 #include "app/document/document_filters.h"
 
@@ -20,5 +21,6 @@ const char *pick_label_driver(const char *device_info, const char *device_uri,
                               const char *device_id, void *cbdata);
 
 // What the document filters print through: the raster callbacks that describe_label_driver
-// gives PAPPL, the job's stop, and the time one PDF document may take to render.
-document_printing_t label_document_printing(int renderSeconds);
+// gives PAPPL, the job's stop, the time one PDF document may take to render and what the
+// server's render folders are named for.
+document_printing_t label_document_printing(int renderSeconds, const std::string &renderOwner);

@@ -11,3 +11,6 @@ inline constexpr char kSoundCommand[] = "SOUND 5,200";
 // Send one command line to the printer outside any job; false when a job holds the
 // printer or its device cannot be opened or written.
 bool send_device_command(pappl_printer_t *printer, const char *command);
+
+// Write one command line to a device already open; false when it cannot be written.
+bool write_device_command(pappl_device_t *device, const char *command);

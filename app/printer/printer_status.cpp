@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <string>
 
+#include "app/printer/device_commands.h"
+#include "app/printer/printer_identify.h"
 #include "app/printer/printer_output.h"
 
 namespace {
@@ -64,8 +66,7 @@ bool is_socket_uri(const char *uri) {
 // Read the answer to a question within ms, giving up at once when the job stops: PAPPL's
 // read waits as long as the device's timeout, set here to a short step. kNoAnswer when
 // none came, kGone when the printer closed or reset the connection.
-int read_answer(pappl_device_t *device, int ms, pappl_job_t *job,
-                bool (*stopping)(pappl_job_t *)) {
+int read_answer(pappl_device_t *device, int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
   for (int waited = 0;; waited += kPollStepMs) {
     int step = ms - waited < kPollStepMs ? ms - waited : kPollStepMs;
     papplDeviceSetTimeout(device, step < 0 ? 0 : step);
@@ -90,8 +91,7 @@ void drop_old_answers(pappl_device_t *device) {
 
 // Ask for the status byte; kNoAnswer when none came within ms, kGone when the printer
 // closed or reset the connection.
-int ask_status(pappl_device_t *device, int ms, pappl_job_t *job,
-               bool (*stopping)(pappl_job_t *)) {
+int ask_status(pappl_device_t *device, int ms, pappl_job_t *job, bool (*stopping)(pappl_job_t *)) {
   std::string error;
   switch (send_to_printer(device, kStatusQuery, sizeof kStatusQuery, &error)) {
   case send_result_t::kSent:
@@ -335,6 +335,18 @@ bool settle_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *de
   return false;
 }
 
+// Send the beeps that Identify-Printer asked for while the job held the printer, now that
+// the label before is out.
+void send_asked_beeps(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device) {
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  if (!beep_asked(printer))
+    return;
+  static const std::string line = std::string(kSoundCommand) + "\r\n";
+  send_block_bytes(watch, job, device, line.data(), line.size());
+  papplDeviceFlush(device);
+  answer_beeps(printer, watch->failure.empty() && !watch->gone);
+}
+
 } // namespace
 
 void start_printer_watch(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device) {
@@ -383,14 +395,20 @@ void note_block_sent(printer_watch_t *watch, const std::string &block, int label
 
 bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                       bool (*stopping)(pappl_job_t *)) {
-  return settle_printer(watch, job, device, stopping, false);
+  if (!settle_printer(watch, job, device, stopping, false))
+    return false;
+  send_asked_beeps(watch, job, device);
+  return true;
 }
 
 bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                          bool (*stopping)(pappl_job_t *)) {
   // A job that stops is cut short, which the scheduler reports; only a printer given up on
   // fails it here.
-  return settle_printer(watch, job, device, stopping, true) || watch->failure.empty();
+  if (!settle_printer(watch, job, device, stopping, true))
+    return watch->failure.empty();
+  send_asked_beeps(watch, job, device);
+  return true;
 }
 
 bool update_printer_status(pappl_printer_t *printer) {

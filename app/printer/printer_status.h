@@ -49,14 +49,16 @@ void note_block_sent(printer_watch_t *watch, const std::string &block, int label
 
 // Wait until the printer may take the next block: the block before it is out and the
 // printer reports no error. A printer that went away is shown offline and waited for, and
-// sent again the block it lost. False when the job stops, or with watch->failure and the
-// job's message set when the printer was given up on or labels may be missing.
+// sent again the block it lost. A beep that Identify-Printer asked for meanwhile is sent
+// then. False when the job stops, or with watch->failure and the job's message set when
+// the printer was given up on or labels may be missing.
 bool wait_for_printer(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                       bool (*stopping)(pappl_job_t *));
 
 // Wait at the job's end until its last block is out, or, for a printer that does not
-// answer, until it has taken every byte; false, with watch->failure and the job's message
-// set, only when the printer was given up on or labels may be missing.
+// answer, until it has taken every byte, and send a beep asked for meanwhile; false, with
+// watch->failure and the job's message set, only when the printer was given up on or
+// labels may be missing.
 bool wait_for_labels_out(printer_watch_t *watch, pappl_job_t *job, pappl_device_t *device,
                          bool (*stopping)(pappl_job_t *));
 

@@ -6,6 +6,69 @@
 # shellcheck source=tests/app/lib.sh
 . "$(dirname "$0")/lib.sh"
 
+# Print the render folders in DIR that are not OTHER, one a line.
+render_folders_in() {
+  find "$1" -mindepth 1 -maxdepth 1 -name '*-render-*' ! -path "$2"
+}
+
+# Print the processes that run in a folder under DIR: a render's programs.
+renderers_in() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    [[ "$(readlink "$proc/cwd" 2>/dev/null)" != "$1"/* ]] || echo "${proc#/proc/}"
+  done
+}
+
+# Stopped in the middle of a render, the server leaves no render folder behind; killed
+# in the middle of one, it leaves it, and the next start removes it, but not the folder
+# of a server of another state.
+render_folders() {
+  local tmp=$work/tmp other left renderer
+  mkdir -p "$tmp" "$work/renders/spool"
+  chmod 1777 "$tmp"
+  other=$tmp/strobane-printer-app-0123456789abcdef-render-other
+  mkdir "$other"
+  : >"$work/renders/label.prn"
+  TMPDIR=$tmp start_printer_app "$work/$name" "$work/renders" -o server-options=no-tls \
+    -o pdf-time-limit=120
+  uri="ipp://127.0.0.1:$port/ipp/print"
+  "$work/$name" add -d label -m strb203 -v "file://$work/renders/label.prn" ||
+    fail "could not add the printer for the renders"
+  ipptool -d filetype=application/pdf -f "$work/bomb.pdf" "$uri/label" "$work/bomb.test" \
+    >/dev/null 2>&1 || fail "the bomb was refused"
+  local how
+  for how in stop kill; do
+    for _ in $(seq 100); do
+      [ -z "$(renderers_in "$tmp")" ] || break
+      sleep 0.1
+    done
+    left=$(render_folders_in "$tmp" "$other")
+    [ -n "$left" ] && [ -n "$(renderers_in "$tmp")" ] || fail "the bomb is not rendering ($how)"
+    if [ "$how" = stop ]; then
+      stop "$app_pid"
+      [ -z "$(render_folders_in "$tmp" "$other")" ] ||
+        fail "the stop left render folders: $(render_folders_in "$tmp" "$other")"
+      [ -z "$(renderers_in "$tmp")" ] || fail "the stop left the renderer running"
+    else
+      kill -KILL "$app_pid"
+      wait "$app_pid" 2>/dev/null || true
+      for renderer in $(renderers_in "$tmp"); do
+        kill -KILL "$renderer" 2>/dev/null || true
+      done
+      [ -d "$left" ] || fail "the kill left no render folder to find"
+    fi
+    # The stopped job renders again after the start; the killed one ends aborted.
+    TMPDIR=$tmp start_printer_app "$work/$name" "$work/renders" -o server-options=no-tls \
+      -o pdf-time-limit=120
+    uri="ipp://127.0.0.1:$port/ipp/print"
+    [ ! -e "$left" ] || fail "the start after a $how left the render folder $left"
+    [ -d "$other" ] || fail "the start after a $how removed another server's render folder"
+  done
+  grep -q "Removed 1 PDF render folder left by an earlier run." "$work/renders/app.log" ||
+    fail "the log does not say that the render folder the kill left was removed"
+  echo "render folders: none left by a stop; the one a kill left removed at the next start, another server's kept"
+}
+
 part_bad() {
   start_app -o server-options=no-tls -o max-document-size=256k -o stall-timeout=3 \
     -o pdf-time-limit=5
@@ -156,7 +219,7 @@ EOF
   # Beyond its standard three, it holds only the files it opened in its own directory.
   local fd
   for fd in "/proc/$renderer"/fd/*; do
-    [ "${fd##*/}" -le 2 ] || [[ "$(readlink "$fd")" == /tmp/render-* ]] ||
+    [ "${fd##*/}" -le 2 ] || [[ "$(readlink "$fd")" == /tmp/*-render-* ]] ||
       fail "the renderer holds a descriptor of the server's: $(ls -l "/proc/$renderer/fd")"
   done
   grep -q "^Max address space *1073741824" "/proc/$renderer/limits" ||
@@ -215,6 +278,8 @@ EOF
     kill -0 "$app_pid" 2>/dev/null || fail "the server ended while it looked for devices"
     echo "devices: listed without a DNS-SD daemon, the server still runs"
   fi
+  stop "$app_pid"
+  render_folders
 }
 
 part_bad

@@ -3,9 +3,9 @@
 # As root: faults that the server meets for real. Served as an account of its own, held
 # at a process limit of 1, it cannot make a thread for a held job when the job's time
 # comes: the job ends aborted with the reason, and once threads can be made again the
-# next job prints. With its state on a small tmpfs that fills up, a printer added is
-# refused with the system's reason, the state and settings files stay whole, and after a
-# restart the printers are those saved before. Killed (SIGKILL) in the middle of a job
+# next job prints. With its state on a small tmpfs that fills up, a printer added or
+# deleted is refused with the system's reason, the state and settings files stay whole,
+# and after a restart the printers are those saved before. Killed (SIGKILL) in the middle of a job
 # to the virtual printer and started again, the job that was printing ends aborted with a
 # reason that says so and its document leaves the spool, a later job prints, and a
 # waiting job can be cancelled. Stopped while a job waits for a printer that is away, it
@@ -67,6 +67,11 @@ full_disk() {
   [[ "$got" == *"No space left on device"* ]] || fail "the refusal does not say why: $got"
   grep -q "The printers were not saved: .*No space left on device" "$work/disk.log" ||
     fail "the failed save is not in the log"
+  # So is a printer deleted, which stays.
+  ! got=$("$work/$name" delete -d kept 2>&1) ||
+    fail "a printer was deleted while the state could not be saved"
+  [[ "$got" == *"No space left on device"* ]] || fail "the refused delete does not say why: $got"
+  [ "$(printer_names)" = "kept " ] || fail "after the refused delete the printers are $(printer_names)"
   # A job whose document cannot be spooled is refused with the reason.
   got=$(ipptool -tv -f "$work/label.png" -d filetype=image/png "$uri/kept" \
     "$tests/print-job.test" 2>&1) && fail "a job was spooled on a full disk"
@@ -80,7 +85,9 @@ full_disk() {
   stop "$app_pid"
   start_on_disk
   [ "$(printer_names)" = "kept " ] || fail "after a restart the printers are $(printer_names)"
-  echo "faults: a full disk refuses the printer added and keeps the state saved before"
+  "$work/$name" delete -d kept || fail "the printer could not be deleted once the disk had room"
+  [ -z "$(printer_names)" ] || fail "after the delete the printers are $(printer_names)"
+  echo "faults: a full disk refuses the printer added and deleted, and keeps the state saved before"
 }
 
 # The state of job JOB on PRINTER and its message as they are now, as "STATE: MESSAGE".

@@ -110,7 +110,9 @@ CANCEL
   wait "$vprinter_pid" || true
   wait_shown printer offline
   submit virtual 1
-  sleep 1
+  # The job waits for the printer, which nobody paused.
+  wait_shown "$last_job" processing
+  wait_shown printer offline
   start_virtual_printer "$vprinter" "$work" "$work/buttons" --port "$vport" --time-scale 0.05
   stall_pids=$vprinter_pid
   wait_shown "$last_job" completed
